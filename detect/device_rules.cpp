@@ -1,0 +1,97 @@
+#include "device_rules.h"
+
+uint32_t g_dwSunDevice;
+uint32_t g_dwSunDevice2;
+uint32_t g_dwBkDevice24G;
+uint32_t g_dwBkDevice5G;
+uint32_t g_dwSOCDevice;
+uint32_t g_dwEntryDevice;
+
+namespace
+{
+
+enum RuleKind
+{
+    kRuleSingle, // patterns[0] must occur
+    kRuleAnyOf,  // at least one pattern must occur, tried in order
+    kRulePair,   // identity patterns[0], then collection patterns[1]
+};
+
+struct ReceiverRule
+{
+    RuleKind kind;
+    const wchar_t* patterns[6];
+    uint32_t* counter;
+};
+
+// Evaluated top to bottom; the first row that holds wins.
+const ReceiverRule kReceiverRules[] = {
+    {kRuleSingle, {L"VID_7C2F&PID_2000"}, &g_dwBkDevice24G},
+    {kRuleAnyOf, {L"VID_7C2F&PID_2001", L"VID_7C2F&PID_2002"}, &g_dwBkDevice5G},
+    {kRulePair, {L"VID_1BCF&PID_0501", L"COL01"}, &g_dwSunDevice},
+    {kRuleSingle, {L"VID_1BCF&PID_05C2&MI_00"}, &g_dwSunDevice},
+    {kRulePair, {L"VID_04FC&PID_0538", L"COL01"}, &g_dwSunDevice},
+    {kRulePair, {L"VID_04FC&PID_05DA", L"COL01"}, &g_dwSunDevice},
+    {kRuleSingle, {L"VID_04FC&PID_05D8&MI_00"}, &g_dwSunDevice},
+    {kRulePair, {L"VID_1BCF&PID_0501", L"COL02"}, &g_dwSunDevice2},
+    {kRuleSingle, {L"VID_1BCF&PID_05C2&MI_01"}, &g_dwSunDevice2},
+    {kRulePair, {L"VID_04FC&PID_0538", L"COL02"}, &g_dwSunDevice2},
+    {kRulePair, {L"VID_04FC&PID_05DA", L"COL02"}, &g_dwSunDevice2},
+    {kRuleSingle, {L"VID_04FC&PID_05D8&MI_01"}, &g_dwSunDevice2},
+    {kRuleAnyOf,
+     {L"VID_7C2F&PID_2003", L"VID_7C2F&PID_2004", L"VID_7C2F&PID_2005", L"VID_7C2F&PID_2006",
+      L"VID_7C2F&PID_2007", L"VID_7C2F&PID_2008"},
+     &g_dwSOCDevice},
+    {kRuleAnyOf, {L"VID_7C2F&PID_2010", L"VID_7C2F&PID_1100"}, &g_dwEntryDevice},
+};
+
+bool RuleHolds(const ReceiverRule& rule, const wchar_t* devicePath)
+{
+    switch (rule.kind)
+    {
+    case kRuleSingle:
+        return PathContainsText(devicePath, rule.patterns[0]);
+    case kRulePair:
+        // The collection text is looked for only once the identity text is there.
+        return PathContainsText(devicePath, rule.patterns[0]) &&
+               PathContainsText(devicePath, rule.patterns[1]);
+    case kRuleAnyOf:
+        for (const wchar_t* pattern : rule.patterns)
+        {
+            if (pattern != nullptr && PathContainsText(devicePath, pattern))
+                return true;
+        }
+        return false;
+    }
+    return false;
+}
+
+} // namespace
+
+void ResetDeviceCounters()
+{
+    g_dwSunDevice = 0;
+    g_dwSunDevice2 = 0;
+    g_dwBkDevice24G = 0;
+    g_dwBkDevice5G = 0;
+    g_dwSOCDevice = 0;
+    g_dwEntryDevice = 0;
+}
+
+bool AnyDeviceCounted()
+{
+    return g_dwSunDevice != 0 || g_dwSunDevice2 != 0 || g_dwBkDevice24G != 0 ||
+           g_dwBkDevice5G != 0 || g_dwSOCDevice != 0 || g_dwEntryDevice != 0;
+}
+
+void ClassifyDevicePath(const wchar_t* devicePath)
+{
+    for (const ReceiverRule& rule : kReceiverRules)
+    {
+        if (RuleHolds(rule, devicePath))
+        {
+            ++*rule.counter;
+            return;
+        }
+    }
+}

@@ -1,0 +1,10 @@
+// Substring test through the shell's own case-insensitive search.
+#include "device_rules.h"
+
+#include <shlwapi.h>
+#include <windows.h>
+
+bool PathContainsText(const wchar_t* path, const wchar_t* pattern)
+{
+    return StrStrIW(path, pattern) != nullptr;
+}

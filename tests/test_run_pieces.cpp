@@ -1,0 +1,148 @@
+#include "base_directory.h"
+#include "bounded_format.h"
+#include "counters.h"
+#include "launch_decision.h"
+#include "run_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+
+std::wstring BaseDirectoryOf(const wchar_t* modulePath)
+{
+    wchar_t out[kPathChars];
+    EXPECT_TRUE(MakeBaseDirectory(modulePath, out, kPathChars));
+    return out;
+}
+
+TEST(BaseDirectory, DrivePath)
+{
+    EXPECT_EQ(BaseDirectoryOf(L"C:\\Tools\\Pair\\x.exe"), L"C:\\Tools\\Pair\\");
+    EXPECT_EQ(BaseDirectoryOf(L"D:\\TamsuLauncher.exe"), L"D:\\");
+    EXPECT_EQ(BaseDirectoryOf(L"C:x.exe"), L"C:"); // drive-relative: drive only
+}
+
+TEST(BaseDirectory, NetworkShareHasNoDrive)
+{
+    EXPECT_EQ(BaseDirectoryOf(L"\\\\server\\share\\kit\\x.exe"), L"\\\\server\\share\\kit\\");
+}
+
+TEST(BaseDirectory, EitherSlashSeparates)
+{
+    EXPECT_EQ(BaseDirectoryOf(L"C:/Tools/Pair/x.exe"), L"C:/Tools/Pair/");
+    EXPECT_EQ(BaseDirectoryOf(L"C:\\Tools/Pair\\x.v2.exe"), L"C:\\Tools/Pair\\");
+    EXPECT_EQ(BaseDirectoryOf(L"/opt/kit/tamsu-launcher"), L"/opt/kit/");
+}
+
+TEST(BaseDirectory, BareFileNameGivesNothing)
+{
+    EXPECT_EQ(BaseDirectoryOf(L"x.exe"), L"");
+    EXPECT_EQ(BaseDirectoryOf(L""), L"");
+}
+
+TEST(BaseDirectory, ToolPathUnderIt)
+{
+    wchar_t path[kPathChars];
+    ASSERT_TRUE(FormatBoundedW(path, kPathChars, kToolTargets[0].pathFormat,
+                               BaseDirectoryOf(L"C:\\Tools\\Pair\\x.exe").c_str()));
+    EXPECT_STREQ(path, L"C:\\Tools\\Pair\\Alder24\\TamsuPair.exe");
+}
+
+TEST(BoundedFormat, CutsAtTheBufferAndSaysSo)
+{
+    for (size_t length : {258u, 259u, 260u, 400u})
+    {
+        SCOPED_TRACE(length);
+        const std::wstring text(length, L'x');
+        wchar_t out[kPathChars];
+        out[kPathChars - 1] = L'?';
+        const bool whole = FormatBoundedW(out, kPathChars, L"%s", text.c_str());
+        EXPECT_EQ(whole, length <= kPathChars - 1);
+        EXPECT_EQ(std::wstring(out), text.substr(0, kPathChars - 1));
+    }
+}
+
+TEST(BoundedFormat, NarrowBufferKeeps123Bytes)
+{
+    for (size_t length : {122u, 123u, 124u})
+    {
+        SCOPED_TRACE(length);
+        const std::string text(length, 'y');
+        char out[kNarrowTraceBytes];
+        EXPECT_EQ(FormatBoundedA(out, sizeof out, "%s", text.c_str()), length <= 123);
+        EXPECT_EQ(std::string(out), text.substr(0, 123));
+    }
+}
+
+TEST(BoundedFormat, ToolPathThatDoesNotFitIsReportedCut)
+{
+    // A base directory of 239 characters leaves the Alder24 tool path at 260: one too many.
+    const std::wstring base = L"C:\\" + std::wstring(235, L'k') + L"\\";
+    wchar_t path[kPathChars];
+    EXPECT_FALSE(FormatBoundedW(path, kPathChars, kToolTargets[0].pathFormat, base.c_str()));
+    EXPECT_EQ(std::wstring(path).size(), kPathChars - 1);
+    const std::wstring shorter = base.substr(1);
+    EXPECT_TRUE(FormatBoundedW(path, kPathChars, kToolTargets[0].pathFormat, shorter.c_str()));
+}
+
+TEST(BoundedFormat, Conversions)
+{
+    char out[64];
+    EXPECT_TRUE(
+        FormatBoundedA(out, sizeof out, "%d|%d|%u|%x|%%|%s", -12, 0, 4000000000u, 0xBEEFu, "ok"));
+    EXPECT_STREQ(out, "-12|0|4000000000|beef|%|ok");
+    EXPECT_TRUE(FormatBoundedA(out, sizeof out, "%d", -2147483647 - 1));
+    EXPECT_STREQ(out, "-2147483648");
+    EXPECT_FALSE(FormatBoundedA(out, sizeof out, "bad %q"));
+    EXPECT_FALSE(FormatBoundedA(out, 0, "x"));
+    EXPECT_TRUE(FormatBoundedA(out, 1, ""));
+    EXPECT_FALSE(FormatBoundedA(out, 1, "x"));
+    EXPECT_STREQ(out, "");
+}
+
+TEST(SummaryLine, ExactTextWithCountsBeforeTheFold)
+{
+    SetCounters({0, 2, 3, 4, 5, 6});
+    char line[kNarrowTraceBytes];
+    ASSERT_TRUE(FormatSummaryLine(line, sizeof line));
+    EXPECT_STREQ(line, "Pair: SunDevice=0, SunDevice2=2, BkDevice24G=3, BkDevice5G=4 "
+                       "g_dwSOCDevice=5 g_dwEntryDevice=6\n");
+    EXPECT_EQ(std::string(line).size(), 89u + 6u); // 89 fixed characters
+}
+
+TEST(SummaryLine, HugeCountsAreCutNotOverrun)
+{
+    SetCounters({4000000000u, 4000000000u, 4000000000u, 4000000000u, 4000000000u, 4000000000u});
+    char line[kNarrowTraceBytes];
+    EXPECT_FALSE(FormatSummaryLine(line, sizeof line));
+    EXPECT_EQ(std::string(line).size(), kNarrowTraceBytes - 1);
+}
+
+TEST(Notices, ChineseOnlyForSimplifiedChinesePrc)
+{
+    const NoticeText none = SelectNotice(kNoticeNoneFound, 0x0804);
+    EXPECT_STREQ(none.caption, L"\u63D0\u793A");
+    EXPECT_STREQ(none.text, L"      \u672A\u68C0\u6D4B\u5230\u5766\u82CF\u65E0\u7EBF\u8BBE\u5907"
+                            L"\uFF01      ");
+    const NoticeText many = SelectNotice(kNoticeManyFound, 0x0804);
+    EXPECT_STREQ(many.caption, L"\u63D0\u793A");
+    EXPECT_STREQ(many.text,
+                 L"      \u68C0\u6D4B\u5230\u591A\u4E2A\u5766\u82CF\u63A5\u6536\u5668\uFF0C"
+                 L"\u8BF7\u53EA\u4FDD\u7559\u4E00\u4E2A\u5766\u82CF\u63A5\u6536\u5668      ");
+
+    for (uint16_t language : {0x0404, 0x0409, 0x0C04, 0x1004, 0x0000, 0x0805, 0x1804})
+    {
+        SCOPED_TRACE(language);
+        EXPECT_STREQ(SelectNotice(kNoticeNoneFound, language).caption, L"Tips");
+        EXPECT_STREQ(SelectNotice(kNoticeNoneFound, language).text,
+                     L"      No Tamsu Wireless Device detected!      ");
+        EXPECT_STREQ(SelectNotice(kNoticeManyFound, language).caption, L"Tips");
+        EXPECT_STREQ(SelectNotice(kNoticeManyFound, language).text,
+                     L"      Find more than one tamsu device, Please keep only one device.      ");
+    }
+}
+
+} // namespace
