@@ -1,0 +1,1 @@
+# The native Linux launcher.

@@ -1,0 +1,1 @@
+# The Windows launcher, cross-built with mingw-w64.
