@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets and runs each for a bounded time from its committed seed corpus.
+# Fails on any crash, leak or sanitizer report. FUZZ_SECONDS sets the time per target.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+cd "$TAMSU_ROOT"
+
+ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev
+seconds=${FUZZ_SECONDS:-15}
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target fuzz_all
+
+for seeds in tests/fuzz/corpus/*/; do
+    target=$(basename "$seeds")
+    # New inputs go to a work corpus in the build tree; the committed seeds stay as they are.
+    work=build/fuzz/corpus/$target
+    mkdir -p "$work"
+    echo "fuzzing $target for ${seconds}s"
+    if ! "build/fuzz/bin/$target" -max_total_time="$seconds" -print_final_stats=0 \
+        -artifact_prefix="build/fuzz/$target-" "$work" "$seeds" >"build/fuzz/$target.log" 2>&1; then
+        tail -n 40 "build/fuzz/$target.log" >&2
+        echo "fuzz target $target failed; the input is under build/fuzz/" >&2
+        exit 1
+    fi
+    grep -E '^#[0-9]+ +DONE' "build/fuzz/$target.log" || tail -n 1 "build/fuzz/$target.log"
+done
