@@ -1,0 +1,158 @@
+// The run's platform half on Linux: own path from /proc, tools started with posix_spawn,
+// notices through zenity or standard error, the language from the locale environment.
+#include "platform.h"
+
+#include "bounded_format.h"
+#include "text_linux.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace
+{
+
+// By absolute path: the launcher runs as root and must not pick a program up from PATH.
+const char kZenityPath[] = "/usr/bin/zenity";
+
+// Room for any UTF-8 form of a 260-character text.
+constexpr size_t kUtf8PathBytes = kPathChars * 4;
+
+bool HasValue(const char* name)
+{
+    const char* value = getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// The first of LC_ALL, LC_MESSAGES and LANG that is set and not empty, as gettext reads them.
+const char* MessageLocale()
+{
+    static const char* const kNames[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    for (const char* name : kNames)
+    {
+        if (HasValue(name))
+            return getenv(name);
+    }
+    return "";
+}
+
+// Shows the notice with zenity and waits until it is dismissed. False when zenity could not
+// run or did not show it (a display that cannot be opened, for one).
+bool ShowZenityNotice(const char* caption, const char* text)
+{
+    char program[] = "zenity";
+    char info[] = "--info";
+    char noMarkup[] = "--no-markup"; // without it, a text with '&' would be replaced
+    char title[] = "--title";
+    char textOption[] = "--text";
+    char* const arguments[] = {program,
+                               info,
+                               noMarkup,
+                               title,
+                               const_cast<char*>(caption),
+                               textOption,
+                               const_cast<char*>(text),
+                               nullptr};
+    pid_t child;
+    if (posix_spawn(&child, kZenityPath, nullptr, nullptr, arguments, environ) != 0)
+        return false;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+    {
+        if (errno != EINTR)
+            return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+bool ReadModulePath(wchar_t* out, size_t capacity)
+{
+    if (out == nullptr || capacity == 0)
+        return false;
+    out[0] = L'\0';
+    char bytes[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", bytes, sizeof bytes);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof bytes)
+        return false;
+    bytes[length] = '\0';
+    return Utf8ToWide(bytes, out, capacity);
+}
+
+void PauseMilliseconds(unsigned milliseconds)
+{
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR)
+    {
+    }
+}
+
+bool FormatToolPath(const ToolTarget& target, const wchar_t* baseDirectory, wchar_t* out,
+                    size_t capacity)
+{
+    // The kit's layout with Linux separators; the table's format carries Windows ones.
+    return FormatBoundedW(out, capacity, L"%s%s/TamsuPair.exe", baseDirectory, target.subdirectory);
+}
+
+void StartTool(const ToolTarget& /*target: "open" is the only verb, and a plain start*/,
+               const wchar_t* toolPath)
+{
+    char path[kUtf8PathBytes];
+    if (!WideToUtf8(toolPath, path, sizeof path))
+        return;
+    // Its own session, so it outlives the launcher and any terminal it was started from.
+    posix_spawnattr_t attributes;
+    if (posix_spawnattr_init(&attributes) != 0)
+        return;
+    if (posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID) == 0)
+    {
+        char* const arguments[] = {path, nullptr};
+        pid_t child;
+        posix_spawn(&child, path, nullptr, &attributes, arguments, environ);
+    }
+    posix_spawnattr_destroy(&attributes);
+}
+
+uint16_t SystemLanguageId()
+{
+    // "zh_CN.UTF-8@modifier": only the language and territory count.
+    const char* locale = MessageLocale();
+    const size_t length = strcspn(locale, ".@");
+    struct Mapping
+    {
+        const char* name;
+        uint16_t id;
+    };
+    static const Mapping kChinese[] = {
+        {"zh_CN", 0x0804}, {"zh_TW", 0x0404}, {"zh_HK", 0x0C04}, {"zh_SG", 0x1004}};
+    for (const Mapping& mapping : kChinese)
+    {
+        if (length == strlen(mapping.name) && strncmp(locale, mapping.name, length) == 0)
+            return mapping.id;
+    }
+    return 0x0409;
+}
+
+void ShowNotice(const NoticeText& notice)
+{
+    char caption[kUtf8PathBytes];
+    char text[kUtf8PathBytes];
+    WideToUtf8(notice.caption, caption, sizeof caption);
+    WideToUtf8(notice.text, text, sizeof text);
+    const bool display = HasValue("DISPLAY") || HasValue("WAYLAND_DISPLAY");
+    if (display && access(kZenityPath, X_OK) == 0 && ShowZenityNotice(caption, text))
+        return;
+
+    char line[2 * kUtf8PathBytes + 4];
+    FormatBoundedA(line, sizeof line, "%s: %s\n", caption, text);
+    WriteText(STDERR_FILENO, line);
+}

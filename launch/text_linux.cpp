@@ -1,0 +1,171 @@
+#include "text_linux.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr char32_t kEscapeBase = 0xDC00; // + byte, for bytes 0x80..0xFF
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsContinuation(unsigned char c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
+// Length of the valid UTF-8 sequence at bytes and its code point, or 0 when it is not valid
+// (overlong forms, surrogates and values past U+10FFFF included).
+int DecodeOne(const unsigned char* bytes, char32_t* codePoint)
+{
+    const unsigned char lead = bytes[0];
+    if (lead < 0x80)
+    {
+        *codePoint = lead;
+        return 1;
+    }
+    int length;
+    char32_t value;
+    unsigned char low = 0x80; // allowed range of the second byte
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF)
+    {
+        length = 2;
+        value = lead & 0x1F;
+    }
+    else if (lead >= 0xE0 && lead <= 0xEF)
+    {
+        length = 3;
+        value = lead & 0x0F;
+        if (lead == 0xE0)
+            low = 0xA0;
+        if (lead == 0xED)
+            high = 0x9F;
+    }
+    else if (lead >= 0xF0 && lead <= 0xF4)
+    {
+        length = 4;
+        value = lead & 0x07;
+        if (lead == 0xF0)
+            low = 0x90;
+        if (lead == 0xF4)
+            high = 0x8F;
+    }
+    else
+    {
+        return 0;
+    }
+    if (bytes[1] < low || bytes[1] > high)
+        return 0; // also stops at the terminator
+    for (int i = 1; i < length; ++i)
+    {
+        if (!IsContinuation(bytes[i]))
+            return 0;
+        value = (value << 6) | (bytes[i] & 0x3F);
+    }
+    *codePoint = value;
+    return length;
+}
+
+} // namespace
+
+bool Utf8ToWide(const char* bytes, wchar_t* out, size_t capacity)
+{
+    if (out == nullptr || capacity == 0)
+        return false;
+    size_t used = 0;
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes);
+    while (in != nullptr && *in != 0)
+    {
+        if (used + 1 >= capacity)
+        {
+            out[used] = L'\0';
+            return false;
+        }
+        char32_t codePoint;
+        int length = DecodeOne(in, &codePoint);
+        if (length == 0)
+        {
+            codePoint = kEscapeBase + *in;
+            length = 1;
+        }
+        out[used++] = static_cast<wchar_t>(codePoint);
+        in += length;
+    }
+    out[used] = L'\0';
+    return true;
+}
+
+bool WideToUtf8(const wchar_t* text, char* out, size_t capacity)
+{
+    if (out == nullptr || capacity == 0)
+        return false;
+    size_t used = 0;
+    for (; text != nullptr && *text != L'\0'; ++text)
+    {
+        char32_t c = static_cast<char32_t>(*text);
+        unsigned char encoded[4];
+        int length;
+        if (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF)
+        {
+            encoded[0] = static_cast<unsigned char>(c - kEscapeBase);
+            length = 1;
+        }
+        else
+        {
+            if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+                c = kReplacement;
+            if (c < 0x80)
+            {
+                encoded[0] = static_cast<unsigned char>(c);
+                length = 1;
+            }
+            else if (c < 0x800)
+            {
+                encoded[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
+                length = 2;
+            }
+            else if (c < 0x10000)
+            {
+                encoded[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
+                length = 3;
+            }
+            else
+            {
+                encoded[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
+                length = 4;
+            }
+            for (int i = length - 1; i > 0; --i)
+            {
+                encoded[i] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+                c >>= 6;
+            }
+        }
+        if (used + length >= capacity)
+        {
+            out[used] = '\0';
+            return false;
+        }
+        memcpy(out + used, encoded, length);
+        used += length;
+    }
+    out[used] = '\0';
+    return true;
+}
+
+void WriteText(int fd, const char* text)
+{
+    size_t left = strlen(text);
+    while (left > 0)
+    {
+        const ssize_t written = write(fd, text, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        text += written;
+        left -= static_cast<size_t>(written);
+    }
+}

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Runs the launcher from a pairing kit laid out in build/linux/kit.
+#
+#   bash scripts/run.sh                    on this machine's real HID interfaces
+#   bash scripts/run.sh --simulate FAMILY  on simulated ones (umockdev), where FAMILY is one of
+#                                          sun, soc, entry, bk (that receiver plugged in),
+#                                          many (a SOC and an Entry receiver) or none
+#
+# Installs what is missing, builds, and puts the launcher at the top of the kit with its four
+# tool folders. A folder without a real TamsuPair.exe gets a stand-in that says which receiver
+# family it would pair. The simulated machine also has a keyboard, another maker's receiver, a
+# Bluetooth mouse and an I2C touchpad, none of which may count as a receiver.
+#
+# Sourced (by the tests), it only defines lay_out_kit and simulation_devices.
+
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+# Folder and family of each pairing tool, in the launcher's order.
+KIT_TOOLS=(Alder24:Sun NewCedar:SOC BirchPro:Entry Cedar24:Bk)
+STAND_IN_MARK="stand-in pairing tool laid out by scripts/run.sh"
+# A stand-in appends one line per start to this file at the top of the kit.
+STAND_IN_LOG=stand-in-started.log
+
+# lay_out_kit KIT LAUNCHER: the launcher at the top of KIT, and a stand-in in every tool folder
+# that has no real tool. Earlier stand-ins are rewritten; real tools are left alone.
+lay_out_kit() {
+    local kit=$1 launcher=$2 entry folder family tool
+    mkdir -p "$kit"
+    cp "$launcher" "$kit/tamsu-launcher"
+    for entry in "${KIT_TOOLS[@]}"; do
+        folder=${entry%%:*}
+        family=${entry#*:}
+        tool="$kit/$folder/TamsuPair.exe"
+        mkdir -p "$kit/$folder"
+        if [ -e "$tool" ] && ! grep -qs "$STAND_IN_MARK" "$tool"; then
+            continue
+        fi
+        cat >"$tool" <<STANDIN
+#!/bin/sh
+# $STAND_IN_MARK: a real kit has the $family family's TamsuPair.exe here.
+folder=\$(dirname "\$0")
+echo "[stand-in] $family receiver: the pairing tool in $folder/ would pair it now (started with \$# arguments, as user \$(id -u))."
+# For the tests: family, argument count, session and process ids, user.
+echo "$family args=\$# session=\$(cut -d' ' -f6 /proc/\$\$/stat) pid=\$\$ uid=\$(id -u)" >>"\$folder/../$STAND_IN_LOG"
+STANDIN
+        chmod 755 "$tool"
+    done
+}
+
+# simulation_devices FAMILY: the umockdev description files of that simulated machine.
+simulation_devices() {
+    local devices="$TAMSU_ROOT/tests/linux/devices" receivers
+    case "$1" in
+    sun | soc | entry | bk) receivers=("$1-receiver") ;;
+    many) receivers=(soc-receiver entry-receiver) ;;
+    none) receivers=() ;;
+    *) return 1 ;;
+    esac
+    local name
+    for name in other-devices "${receivers[@]}"; do
+        echo "$devices/$name.umockdev"
+    done
+}
+
+run_main() {
+    set -euo pipefail
+    local simulate=""
+    case "${1:-}" in
+    "") ;;
+    --simulate)
+        simulate=${2:-}
+        if ! simulation_devices "$simulate" >/dev/null; then
+            echo "usage: bash scripts/run.sh [--simulate sun|soc|entry|bk|many|none]" >&2
+            return 2
+        fi
+        ;;
+    *)
+        echo "usage: bash scripts/run.sh [--simulate sun|soc|entry|bk|many|none]" >&2
+        return 2
+        ;;
+    esac
+    if [ -n "$simulate" ] && [ "$(id -u)" -ne 0 ]; then
+        # Started by another user, the launcher would ask pkexec for root and run again without
+        # the simulated devices.
+        echo "run the simulation as root (sudo bash scripts/run.sh --simulate $simulate)" >&2
+        return 1
+    fi
+
+    local packages=("${NATIVE_BUILD_PACKAGES[@]}")
+    [ -n "$simulate" ] && packages+=(umockdev)
+    # Notices are zenity boxes when there is a display to show them on.
+    [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && packages+=(zenity)
+    ensure_packages "${packages[@]}"
+
+    cd "$TAMSU_ROOT"
+    cmake --preset linux >/dev/null
+    cmake --build --preset linux --target tamsu-launcher
+
+    local kit="$TAMSU_ROOT/build/linux/kit"
+    lay_out_kit "$kit" "$TAMSU_ROOT/build/linux/bin/tamsu-launcher"
+    local log="$kit/$STAND_IN_LOG" before=0
+    [ -f "$log" ] && before=$(wc -l <"$log")
+
+    local command=("$kit/tamsu-launcher")
+    if [ -n "$simulate" ]; then
+        local file
+        command=(umockdev-run)
+        while read -r file; do command+=(-d "$file"); done < <(simulation_devices "$simulate")
+        # umockdev-run reads its arguments as text in the locale's encoding; the kit path goes
+        # through the environment, so any folder name works.
+        command+=(-- /bin/sh -c 'exec "$TAMSU_LAUNCHER"')
+        echo "== simulated machine: $simulate"
+    else
+        echo "== this machine's HID interfaces"
+    fi
+    echo "== kit: $kit"
+    echo "== trace (standard error of the launcher):"
+    local status=0
+    TAMSU_LAUNCHER="$kit/tamsu-launcher" "${command[@]}" || status=$?
+
+    # The tool runs on its own after the launcher exits; give a stand-in a moment to speak.
+    local waited
+    for waited in 1 2 3 4 5 6 7 8 9 10; do
+        [ -f "$log" ] && [ "$(wc -l <"$log")" -gt "$before" ] && break
+        sleep 0.2
+    done
+    echo "== launcher exit code: $status"
+    return "$status"
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    run_main "$@"
+fi

@@ -1,0 +1,318 @@
+#!/usr/bin/env bash
+# End-to-end tests of the real launcher in a kit folder, on devices simulated with umockdev.
+#
+#   e2e.sh GROUP LAUNCHER ARTIFACTS
+#
+# GROUP is outcomes (every decision, both languages, one or two passes), kit-paths (non-ASCII
+# kit folders, a missing tool, the 259-character limit), notice-xvfb (a real zenity box under
+# Xvfb, photographed into ARTIFACTS) or elevation (an unprivileged user without pkexec).
+# Needs root; exits 77 (skipped) otherwise.
+set -euo pipefail
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=../../scripts/run.sh
+source "$HERE/../../scripts/run.sh" # lay_out_kit, simulation_devices
+GROUP=$1
+LAUNCHER=$2
+ARTIFACTS=$3
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "skipped: the launcher must run as root here, or it would ask pkexec for rights"
+    exit 77
+fi
+
+WORK=$(mktemp -d /tmp/tamsu-e2e.XXXXXX)
+chmod 755 "$WORK"
+XVFB_PID=""
+cleanup() {
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+FAILURES=0
+CASE=""
+fail() {
+    echo "FAIL [$CASE]: $*"
+    FAILURES=$((FAILURES + 1))
+}
+expect_eq() { # actual expected what
+    [ "$1" == "$2" ] || fail "$3: expected <$2>, got <$1>"
+}
+
+OTHER_HARDWARE=(
+    'hid#vid_046d&pid_c31c'
+    'hid#vid_046d&pid_c52b&mi_02&col01'
+    'hid#vid_046d&pid_c52b&mi_02&col02'
+    'hid#bus_0003_vid&7c2f_pid&2003'
+    'hid#{00001124-0000-1000-8000-00805f9b34fb}_vid&00027c2f_pid&2010'
+    'hid#elan0732&col01'
+    'hid#elan0732&col02'
+)
+NOTICE_NONE_EN='Tips:       No Tamsu Wireless Device detected!      '
+NOTICE_NONE_ZH='提示:       未检测到坦苏无线设备！      '
+NOTICE_MANY_EN='Tips:       Find more than one tamsu device, Please keep only one device.      '
+NOTICE_MANY_ZH='提示:       检测到多个坦苏接收器，请只保留一个坦苏接收器      '
+
+new_kit() { # DIRECTORY: a fresh kit there
+    lay_out_kit "$1" "$LAUNCHER"
+    chmod -R a+rX "$1"
+}
+
+# run_launcher KIT SIMULATION [VAR=value...]: runs the kit's launcher headless under
+# umockdev-run; sets OUT (a directory with stdout, stderr, rc) and ELAPSED_MS.
+run_launcher() {
+    local kit=$1 simulation=$2 file
+    shift 2
+    local command=(umockdev-run)
+    while read -r file; do command+=(-d "$file"); done < <(simulation_devices "$simulation")
+    [ "$simulation" = empty ] && command=(umockdev-run)
+    OUT=$(mktemp -d "$WORK/out.XXXXXX")
+    local start
+    start=$(date +%s%N)
+    # umockdev-run takes its arguments as text in the locale's encoding; a kit path that is not
+    # UTF-8 reaches the launcher through the environment instead.
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin ASAN_OPTIONS=verify_asan_link_order=0 \
+        TAMSU_LAUNCHER="$kit/tamsu-launcher" "$@" \
+        "${command[@]}" -- /bin/sh -c 'exec "$TAMSU_LAUNCHER"' >"$OUT/stdout" 2>"$OUT/stderr" &&
+        echo 0 >"$OUT/rc" || echo $? >"$OUT/rc"
+    ELAPSED_MS=$((($(date +%s%N) - start) / 1000000))
+}
+
+# The hardware parts of the traced paths, one per line; a line of another shape shows whole.
+traced_hardware() {
+    grep '^find: ' "$OUT/stderr" | sed -E \
+        's/^find: [\]{2}[?][\](.*)#7&[0-9a-f]{8}&0&[0-9a-f]{4}#[{]4d1e55b2-f16f-11cf-88cb-001111000030[}]$/\1/'
+}
+
+# Lines of standard error that are not trace lines.
+other_lines() {
+    grep -v -e '^find: ' -e '^Pair: ' -e $'^nFlag: [0-9]*\r$' "$OUT/stderr" || true
+}
+
+# started_tools KIT [WAIT_SECONDS]: the stand-ins' log, once a line is there or the wait is over.
+started_tools() {
+    local log="$1/$STAND_IN_LOG" tries=$((${2:-5} * 10))
+    while [ ! -s "$log" ] && [ "$tries" -gt 0 ]; do
+        sleep 0.1
+        tries=$((tries - 1))
+    done
+    cat "$log" 2>/dev/null || true
+}
+
+# expect_started KIT FAMILY: exactly that family's tool started once, with no arguments, in a
+# session of its own, as root.
+expect_started() {
+    local line pid session
+    line=$(started_tools "$1")
+    [[ "$line" =~ ^$2\ args=0\ session=([0-9]+)\ pid=([0-9]+)\ uid=0$ ]] ||
+        { fail "expected the $2 tool to start once without arguments, got <$line>"; return; }
+    session=${BASH_REMATCH[1]}
+    pid=${BASH_REMATCH[2]}
+    expect_eq "$session" "$pid" "the tool's session"
+}
+
+expect_nothing_started() {
+    expect_eq "$(started_tools "$1" 1)" "" "started tools"
+}
+
+# expect_run HARDWARE_EXPECTED SUMMARY_COUNTS NFLAG NOTICE: the trace and result of one run.
+# HARDWARE_EXPECTED holds one pass's hardware parts, sorted; a second pass repeats them.
+expect_run() {
+    local hardware=$1 counts=$2 nflag=$3 notice=$4 passes=1
+    [ -n "$notice" ] && [ "$nflag" = 0 ] && passes=2
+    local expected_trace=""
+    [ -n "$hardware" ] && for _ in $(seq "$passes"); do expected_trace+="$hardware"$'\n'; done
+    expect_eq "$(traced_hardware | sort)" "$(printf '%s' "$expected_trace" | sort)" "traced paths"
+    read -r -a c <<<"$counts"
+    expect_eq "$(grep '^Pair: ' "$OUT/stderr")" \
+        "Pair: SunDevice=${c[0]}, SunDevice2=${c[1]}, BkDevice24G=${c[2]}, BkDevice5G=${c[3]} g_dwSOCDevice=${c[4]} g_dwEntryDevice=${c[5]}" \
+        "summary line"
+    expect_eq "$(grep -c $'^nFlag: '"$nflag"$'\r$' "$OUT/stderr")" 1 "nFlag line"
+    expect_eq "$(other_lines)" "$notice" "notice"
+    expect_eq "$(cat "$OUT/rc")" 0 "exit code"
+    # Only a started stand-in speaks there.
+    expect_eq "$(grep -v '^\[stand-in\] ' "$OUT/stdout")" "" "standard output"
+    if [ "$passes" = 2 ]; then
+        # Two identical passes, 3 s apart after the 500 ms settle.
+        local finds
+        finds=$(grep -c '^find: ' "$OUT/stderr" || true)
+        expect_eq "$(grep '^find: ' "$OUT/stderr" | head -n $((finds / 2)))" \
+            "$(grep '^find: ' "$OUT/stderr" | tail -n $((finds / 2)))" "second pass"
+        [ "$ELAPSED_MS" -ge 3500 ] || fail "two passes took only $ELAPSED_MS ms"
+    fi
+}
+
+lines() { printf '%s\n' "$@"; }
+
+group_outcomes() {
+    local kit="$WORK/kit" other
+    new_kit "$kit"
+    other=$(lines "${OTHER_HARDWARE[@]}")
+
+    local family folder counts hardware
+    for family in sun soc entry bk; do
+        CASE="$family receiver"
+        rm -f "$kit/$STAND_IN_LOG"
+        run_launcher "$kit" "$family" LANG=zh_CN.UTF-8
+        case $family in
+        sun) counts="1 1 0 0 0 0" folder=Sun hardware=$(lines 'hid#vid_1bcf&pid_0501&col01' \
+            'hid#vid_1bcf&pid_0501&col02') ;;
+        soc) counts="0 0 0 0 2 0" folder=SOC hardware=$(lines 'hid#vid_7c2f&pid_2003&mi_00' \
+            'hid#vid_7c2f&pid_2003&mi_01') ;;
+        entry) counts="0 0 0 0 0 1" folder=Entry hardware='hid#vid_7c2f&pid_2010' ;;
+        bk) counts="0 0 3 0 0 0" folder=Bk hardware=$(lines 'hid#vid_7c2f&pid_2000&mi_00&col01' \
+            'hid#vid_7c2f&pid_2000&mi_00&col02' 'hid#vid_7c2f&pid_2000&mi_01') ;;
+        esac
+        # One pass only: each path traced once.
+        expect_run "$(lines "$other" "$hardware" | sort)" "$counts" 1 ""
+        expect_started "$kit" "$folder"
+    done
+
+    for lang in zh_CN.UTF-8 en_US.UTF-8; do
+        CASE="many receivers, $lang"
+        rm -f "$kit/$STAND_IN_LOG"
+        run_launcher "$kit" many LANG="$lang"
+        [ "$lang" = zh_CN.UTF-8 ] && notice=$NOTICE_MANY_ZH || notice=$NOTICE_MANY_EN
+        expect_run "$(lines "$other" 'hid#vid_7c2f&pid_2003&mi_00' 'hid#vid_7c2f&pid_2003&mi_01' \
+            'hid#vid_7c2f&pid_2010' | sort)" "0 0 0 0 2 1" 2 "$notice"
+        expect_nothing_started "$kit"
+    done
+
+    # No receiver among other devices, in English; no HID device at all (no hidraw list),
+    # in Chinese with the language in LC_MESSAGES over an English LANG.
+    CASE="no receiver"
+    run_launcher "$kit" none LANG=en_US.UTF-8
+    expect_run "$(sort <<<"$other")" "0 0 0 0 0 0" 0 "$NOTICE_NONE_EN"
+    CASE="no HID device"
+    run_launcher "$kit" empty LANG=en_US.UTF-8 LC_MESSAGES=zh_CN.UTF-8
+    expect_run "" "0 0 0 0 0 0" 0 "$NOTICE_NONE_ZH"
+    [ "$ELAPSED_MS" -ge 3500 ] || fail "the notice came after $ELAPSED_MS ms, before the retry"
+    expect_nothing_started "$kit"
+}
+
+group_kit_paths() {
+    local kit
+    for kit in "$WORK/坦苏 配对工具/套件 v1.5" "$WORK/kit-"$'\xff\xfe'" odd"; do
+        CASE="kit in $kit"
+        new_kit "$kit"
+        run_launcher "$kit" soc LANG=zh_CN.UTF-8
+        expect_eq "$(cat "$OUT/rc")" 0 "exit code"
+        expect_started "$kit" SOC
+    done
+
+    CASE="missing tool"
+    kit="$WORK/missing"
+    new_kit "$kit"
+    rm "$kit/NewCedar/TamsuPair.exe"
+    run_launcher "$kit" soc LANG=en_US.UTF-8
+    expect_eq "$(cat "$OUT/rc")" 0 "exit code"
+    expect_eq "$(other_lines)" "" "anything besides the trace"
+    expect_nothing_started "$kit"
+
+    # The base directory is the kit path and a '/'; "NewCedar/TamsuPair.exe" adds 22. A tool
+    # path of 259 characters is started, one of 260 never is (it could not be passed whole).
+    local length component
+    for length in 259 260; do
+        CASE="tool path of $length characters"
+        kit="$WORK/long"
+        while [ $((${#kit} + 1 + 22)) -lt "$length" ]; do
+            component=$(printf '%*s' $((length - ${#kit} - 1 - 22 - 1 < 200 ? length - ${#kit} - 1 - 22 - 1 : 200)) '' | tr ' ' k)
+            kit="$kit/$component"
+        done
+        expect_eq "$((${#kit} + 1 + 22))" "$length" "constructed tool path length"
+        new_kit "$kit"
+        run_launcher "$kit" soc LANG=en_US.UTF-8
+        expect_eq "$(cat "$OUT/rc")" 0 "exit code"
+        expect_eq "$(other_lines)" "" "anything besides the trace"
+        if [ "$length" = 259 ]; then expect_started "$kit" SOC; else expect_nothing_started "$kit"; fi
+    done
+}
+
+group_notice_xvfb() {
+    mkdir -p "$ARTIFACTS"
+    local display_file="$WORK/display"
+    Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$display_file" 2>"$WORK/xvfb.log" &
+    XVFB_PID=$!
+    local tries=50
+    while [ ! -s "$display_file" ] && [ "$tries" -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
+    local display=":$(head -n 1 "$display_file")"
+    [ "$display" != ":" ] || { CASE=xvfb; fail "Xvfb did not start"; return; }
+
+    local kit="$WORK/kit" caption simulation lang shot window
+    new_kit "$kit"
+    for caption in Tips 提示; do
+        if [ "$caption" = Tips ]; then simulation=none lang=en_US.UTF-8; else simulation=many lang=zh_CN.UTF-8; fi
+        CASE="zenity notice \"$caption\""
+        shot="$ARTIFACTS/notice-$simulation-${lang%%_*}.png"
+        rm -f "$shot"
+        run_launcher "$kit" "$simulation" LANG="$lang" DISPLAY="$display" &
+        local runner=$!
+        window=""
+        for _ in $(seq 100); do
+            window=$(DISPLAY=$display xdotool search --name "^$caption\$" 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+            sleep 0.1
+        done
+        if [ -z "$window" ]; then
+            fail "no window named $caption appeared"
+            wait "$runner"
+            continue
+        fi
+        sleep 0.5 # let it draw
+        DISPLAY=$display import -window root "$shot"
+        DISPLAY=$display xdotool windowfocus --sync "$window" key --clearmodifiers Return
+        wait "$runner"
+        # OUT and ELAPSED_MS were set in the background subshell: read the newest output.
+        OUT=$(ls -dt "$WORK"/out.* | head -n 1)
+        expect_eq "$(cat "$OUT/rc")" 0 "exit code after dismissal"
+        # The notice was the box, not a line (zenity may add warnings of its own).
+        grep -q -e '^Tips: ' -e '^提示: ' "$OUT/stderr" && fail "the notice went to standard error"
+        local colours
+        colours=$(identify -format '%k' "$shot" 2>/dev/null || echo 0)
+        [ "$colours" -gt 2 ] || fail "the photograph $shot looks empty ($colours colours)"
+        echo "photograph: $shot"
+    done
+}
+
+group_elevation() {
+    local kit="$WORK/kit"
+    new_kit "$kit"
+    CASE="unprivileged user, no pkexec"
+    # A private mount namespace hides pkexec where it is installed; then a user without rights
+    # runs the launcher on a machine where a SOC receiver would otherwise start its tool.
+    OUT=$(mktemp -d "$WORK/out.XXXXXX")
+    chmod 777 "$OUT"
+    local devices=() file
+    while read -r file; do devices+=(-d "$file"); done < <(simulation_devices soc)
+    unshare --mount --propagation private -- sh -c '
+        [ -e /usr/bin/pkexec ] && mount --bind /dev/null /usr/bin/pkexec
+        exec "$@"' sh \
+        setpriv --reuid=65534 --regid=65534 --clear-groups \
+        env -i PATH=/usr/bin:/bin LANG=en_US.UTF-8 HOME=/ DISPLAY=:99 \
+        TAMSU_LAUNCHER="$kit/tamsu-launcher" \
+        umockdev-run "${devices[@]}" -- /bin/sh -c 'exec "$TAMSU_LAUNCHER"' \
+        >"$OUT/stdout" 2>"$OUT/stderr" &&
+        echo 0 >"$OUT/rc" || echo $? >"$OUT/rc"
+    [ "$(cat "$OUT/rc")" != 0 ] || fail "exit code 0 without administrator rights"
+    expect_eq "$(wc -l <"$OUT/stderr")" 1 "lines on standard error"
+    grep -q '^tamsu-launcher: administrator rights are required .*/usr/bin/pkexec cannot be run' \
+        "$OUT/stderr" || fail "no clear line: <$(cat "$OUT/stderr")>"
+    expect_nothing_started "$kit"
+    cat "$OUT/stderr"
+}
+
+case "$GROUP" in
+outcomes) group_outcomes ;;
+kit-paths) group_kit_paths ;;
+notice-xvfb) group_notice_xvfb ;;
+elevation) group_elevation ;;
+*)
+    echo "unknown group $GROUP" >&2
+    exit 2
+    ;;
+esac
+
+if [ "$FAILURES" -ne 0 ]; then
+    echo "$GROUP: $FAILURES failed checks"
+    exit 1
+fi
+echo "$GROUP: all checks passed"

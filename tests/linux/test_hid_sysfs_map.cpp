@@ -1,0 +1,203 @@
+#include "counters.h"
+#include "hid_sysfs_map.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+const std::string kOneCollection("\x05\x01\x09\x02\xA1\x01\xC0", 7);
+const std::string kTwoCollections = kOneCollection + kOneCollection;
+const std::string kThreeCollections = kTwoCollections + kOneCollection;
+const std::string kUnbalanced("\xA1\x01\xC0\xC0", 4);
+
+const char kUsbInterface[] = "DEVTYPE=usb_interface\nDRIVER=usbhid\nPRODUCT=7c2f/2003/100\n";
+const char kReceiverHid[] = "DRIVER=receiver\nHID_ID=0003:00001BCF:00000501\n";
+const char kDevicePath[] = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.1/0003:7C2F:2003.0007";
+
+struct Device
+{
+    std::string hidUevent = "HID_ID=0003:00007C2F:00002003\nHID_NAME=Tamsu Receiver\n";
+    std::string parentUevent = kUsbInterface;
+    std::string interfaceNumber = "01\n";
+    std::string interfaceCount = " 2\n";
+    std::string descriptor = kOneCollection;
+    std::string devicePath = kDevicePath;
+};
+
+HidInterfaceIdentity Describe(const Device& d)
+{
+    const HidSysfsFacts facts{d.hidUevent.c_str(),
+                              d.parentUevent.c_str(),
+                              d.interfaceNumber.c_str(),
+                              d.interfaceCount.c_str(),
+                              reinterpret_cast<const unsigned char*>(d.descriptor.data()),
+                              d.descriptor.size(),
+                              d.devicePath.c_str()};
+    HidInterfaceIdentity identity;
+    DescribeHidInterface(facts, &identity);
+    return identity;
+}
+
+std::vector<std::wstring> PathsOf(const Device& d)
+{
+    const HidInterfaceIdentity identity = Describe(d);
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < identity.pathCount; ++i)
+    {
+        wchar_t path[260];
+        EXPECT_TRUE(FormatHidInterfacePath(identity, i, path, 260));
+        paths.emplace_back(path);
+    }
+    return paths;
+}
+
+// Hardware part and collection suffix; the instance is checked for its shape alone.
+std::wstring HardwarePart(const std::wstring& path)
+{
+    static const std::wregex shape(LR"(\\\\\?\\(.*)#7&[0-9a-f]{8}&0&[0-9a-f]{4})"
+                                   LR"(#\{4d1e55b2-f16f-11cf-88cb-001111000030\})");
+    std::wsmatch match;
+    return std::regex_match(path, match, shape) ? match[1].str() : L"bad shape: " + path;
+}
+
+std::wstring InstancePart(const std::wstring& path)
+{
+    const size_t start = path.find(L"#7&");
+    return path.substr(start, path.rfind(L'#') - start);
+}
+
+TEST(HidSysfsMap, UsbInterfacesAndCollections)
+{
+    Device d;
+    std::vector<std::wstring> paths = PathsOf(d);
+    ASSERT_EQ(paths.size(), 1u);
+    EXPECT_EQ(HardwarePart(paths[0]), L"hid#vid_7c2f&pid_2003&mi_01");
+
+    d.interfaceCount = " 1\n"; // a single-interface device has no &mi_
+    EXPECT_EQ(HardwarePart(PathsOf(d)[0]), L"hid#vid_7c2f&pid_2003");
+    d.interfaceCount = "10\n";
+    d.interfaceNumber = "0a\n"; // bInterfaceNumber is hex
+    EXPECT_EQ(HardwarePart(PathsOf(d)[0]), L"hid#vid_7c2f&pid_2003&mi_0a");
+    d.interfaceNumber = "";
+    EXPECT_EQ(HardwarePart(PathsOf(d)[0]), L"hid#vid_7c2f&pid_2003");
+
+    d.hidUevent = "HID_ID=0003:00001BCF:000005C2\n";
+    d.interfaceCount = " 2\n";
+    d.interfaceNumber = "00\n";
+    d.descriptor = kThreeCollections;
+    paths = PathsOf(d);
+    ASSERT_EQ(paths.size(), 3u);
+    EXPECT_EQ(HardwarePart(paths[0]), L"hid#vid_1bcf&pid_05c2&mi_00&col01");
+    EXPECT_EQ(HardwarePart(paths[2]), L"hid#vid_1bcf&pid_05c2&mi_00&col03");
+    EXPECT_NE(paths[1].find(L"&0&0001#"), std::wstring::npos);
+    // One device, one instance hash; each collection its own index.
+    EXPECT_EQ(InstancePart(paths[0]).substr(0, 11), InstancePart(paths[2]).substr(0, 11));
+    EXPECT_NE(InstancePart(paths[0]), InstancePart(paths[2]));
+
+    for (const std::string& oneOrNone : {kUnbalanced, std::string()}) // malformed, empty
+    {
+        d.descriptor = oneOrNone;
+        paths = PathsOf(d);
+        ASSERT_EQ(paths.size(), 1u);
+        EXPECT_EQ(HardwarePart(paths[0]), L"hid#vid_1bcf&pid_05c2&mi_00");
+    }
+}
+
+TEST(HidSysfsMap, SunReceiverCountsOncePerCollectionCounter)
+{
+    Device d;
+    d.hidUevent = "HID_ID=0003:00001BCF:00000501\n";
+    d.interfaceCount = " 1\n";
+    d.descriptor = kTwoCollections;
+    const std::vector<std::wstring> paths = PathsOf(d);
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_EQ(HardwarePart(paths[1]), L"hid#vid_1bcf&pid_0501&col02");
+    EXPECT_EQ(CountsFor(paths[0].c_str(), paths[1].c_str()), (Counters{1, 1, 0, 0, 0, 0}));
+}
+
+TEST(HidSysfsMap, OtherBusesNeverLookLikeUsbReceivers)
+{
+    Device bluetooth;
+    bluetooth.hidUevent = "HID_ID=0005:00007C2F:00002010\nHID_NAME=Tamsu BT\n";
+    bluetooth.parentUevent = "DEVTYPE=link\n"; // an hci connection
+    bluetooth.descriptor = kTwoCollections;
+    Device i2c;
+    i2c.hidUevent = "HID_ID=0018:000004F3:000022E1\nHID_NAME=ELAN0732:00 04F3:22E1\n";
+    i2c.parentUevent = "DRIVER=i2c_hid_acpi\nMODALIAS=acpi:ELAN0732:PNP0C50:\n";
+    // A peripheral the receiver's driver created under the receiver's own HID device: its
+    // ids would match the SOC rule if it borrowed the receiver's USB identity.
+    Device child;
+    child.hidUevent = "HID_ID=0003:00007C2F:00002003\n";
+    child.parentUevent = kReceiverHid;
+    Device uhid = child;
+    uhid.parentUevent = "";
+
+    const std::vector<std::wstring> bt = PathsOf(bluetooth);
+    ASSERT_EQ(bt.size(), 2u);
+    EXPECT_EQ(HardwarePart(bt[1]),
+              L"hid#{00001124-0000-1000-8000-00805f9b34fb}_vid&00027c2f_pid&2010&col02");
+    EXPECT_EQ(HardwarePart(PathsOf(i2c)[0]), L"hid#elan0732");
+    EXPECT_EQ(HardwarePart(PathsOf(child)[0]), L"hid#bus_0003_vid&7c2f_pid&2003");
+    EXPECT_EQ(HardwarePart(PathsOf(uhid)[0]), L"hid#bus_0003_vid&7c2f_pid&2003");
+    i2c.hidUevent = "HID_ID=0018:000004F3:000022E1\nHID_NAME=:00\n"; // no usable name
+    EXPECT_EQ(HardwarePart(PathsOf(i2c)[0]), L"hid#bus_0018_vid&04f3_pid&22e1");
+
+    ResetDeviceCounters();
+    for (const Device* d : {&bluetooth, &i2c, &child, &uhid})
+    {
+        for (const std::wstring& path : PathsOf(*d))
+            ClassifyDevicePath(path.c_str());
+    }
+    EXPECT_FALSE(AnyDeviceCounted());
+}
+
+TEST(HidSysfsMap, InstanceIsStableAcrossReplugButTellsPortsApart)
+{
+    Device d;
+    const std::wstring first = InstancePart(PathsOf(d)[0]);
+    d.devicePath.back() = '9'; // plugged in again: the kernel numbers the HID device anew
+    EXPECT_EQ(InstancePart(PathsOf(d)[0]), first);
+    d.devicePath = "/devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.1/0003:7C2F:2003.0007";
+    EXPECT_NE(InstancePart(PathsOf(d)[0]), first);
+
+    // Children of one receiver differ only by that number: it keeps them apart.
+    Device child;
+    child.parentUevent = kReceiverHid;
+    child.devicePath = std::string(kDevicePath) + "/0003:7C2F:2003.0008";
+    const std::wstring firstChild = InstancePart(PathsOf(child)[0]);
+    child.devicePath.back() = '9';
+    EXPECT_NE(InstancePart(PathsOf(child)[0]), firstChild);
+}
+
+TEST(HidSysfsMap, UnusableFactsYieldNoPath)
+{
+    for (const char* uevent : {"", "HID_NAME=x\n", "HID_ID=0003:7C2F\n", "HID_ID=0003::2003\n",
+                               "HID_ID=0003:00007C2F:00002003x\n", "XHID_ID=0003:1:2\n",
+                               "HID_ID=0003:000000007C2F:2003\n"})
+    {
+        Device d;
+        d.hidUevent = uevent;
+        EXPECT_EQ(Describe(d).pathCount, 0) << uevent;
+    }
+    const HidSysfsFacts empty{};
+    HidInterfaceIdentity identity;
+    DescribeHidInterface(empty, &identity);
+    EXPECT_EQ(identity.pathCount, 0);
+    wchar_t path[260];
+    EXPECT_FALSE(FormatHidInterfacePath(identity, 0, path, 260));
+    EXPECT_EQ(path[0], L'\0');
+
+    // HID_ID on a later line is found; ids are written in lower case.
+    Device d;
+    d.hidUevent = "DRIVER=hid-generic\nHID_ID=0003:00007C2F:0000ABCD\n";
+    EXPECT_EQ(HardwarePart(PathsOf(d)[0]), L"hid#vid_7c2f&pid_abcd&mi_01");
+    EXPECT_FALSE(FormatHidInterfacePath(Describe(d), 1, path, 260));
+    EXPECT_FALSE(FormatHidInterfacePath(Describe(d), 0, path, 40)); // cut
+}
+
+} // namespace

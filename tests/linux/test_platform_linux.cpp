@@ -1,0 +1,227 @@
+#include "elevation_linux.h"
+#include "platform.h"
+#include "text_linux.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace
+{
+
+std::wstring Wide(const std::string& bytes, size_t capacity = 64)
+{
+    std::wstring out(capacity, L'?');
+    Utf8ToWide(bytes.c_str(), out.data(), capacity);
+    return out.c_str();
+}
+
+std::string Narrow(const std::wstring& text, size_t capacity = 64)
+{
+    std::string out(capacity, '?');
+    WideToUtf8(text.c_str(), out.data(), capacity);
+    return out.c_str();
+}
+
+TEST(TextLinux, PathBytesSurviveTheRoundTrip)
+{
+    // A Chinese folder name, and names that are not UTF-8 at all: a lone byte, a stray
+    // continuation, an overlong '/', an encoded surrogate and a sequence cut by the end.
+    EXPECT_EQ(Wide("/opt/\xE5\x9D\xA6\xE8\x8B\x8F/"), L"/opt/\u5766\u82CF/");
+    EXPECT_EQ(Wide("\xF0\x9F\x98\x80"), L"\U0001F600");
+    EXPECT_EQ(Wide("a\xFF"
+                   "b"),
+              L"a\xDCFF"
+              L"b");
+    for (const std::string bytes : {"kit-\xFF", "\x80", "\xC0\xAF", "\xED\xA0\x80", "\xE5\x9D",
+                                    "\xF4\x90\x80\x80", "x\xE5\x9D\xA6\xE8"})
+    {
+        const std::wstring wide = Wide(bytes);
+        for (wchar_t c : wide)
+            EXPECT_TRUE(c < 0x80 || (c >= 0xDC80 && c <= 0xDCFF) || c == 0x5766) << bytes;
+        EXPECT_EQ(Narrow(wide), bytes);
+    }
+    // Nothing else becomes a raw byte: other lone surrogates are replaced.
+    EXPECT_EQ(Narrow(L"\xD800"
+                     L"a"),
+              "\xEF\xBF\xBD"
+              "a");
+}
+
+TEST(TextLinux, ConversionsCutWholeCharactersAndSaySo)
+{
+    wchar_t wide[4];
+    EXPECT_FALSE(Utf8ToWide("abcd", wide, 4));
+    EXPECT_EQ(std::wstring(wide), L"abc");
+    EXPECT_TRUE(Utf8ToWide("abc", wide, 4));
+
+    char bytes[8];
+    EXPECT_FALSE(WideToUtf8(L"a\u5766\u82CF", bytes, 7)); // 1 + 3 + 3 bytes and the end
+    EXPECT_EQ(std::string(bytes), "a\xE5\x9D\xA6");
+    EXPECT_TRUE(WideToUtf8(L"a\u5766\u82CF", bytes, 8));
+}
+
+class Environment : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        Clear();
+    }
+    void TearDown() override
+    {
+        Clear();
+    }
+    static void Clear()
+    {
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "DISPLAY", "WAYLAND_DISPLAY",
+                                 "XAUTHORITY", "XDG_RUNTIME_DIR"})
+            unsetenv(name);
+    }
+    static void Set(const char* all, const char* messages, const char* lang)
+    {
+        for (auto [name, value] : {std::pair{"LC_ALL", all}, std::pair{"LC_MESSAGES", messages},
+                                   std::pair{"LANG", lang}})
+        {
+            if (value != nullptr)
+                setenv(name, value, 1);
+            else
+                unsetenv(name);
+        }
+    }
+};
+
+TEST_F(Environment, LanguageFollowsTheLocaleVariablesInOrder)
+{
+    const struct
+    {
+        const char* all;
+        const char* messages;
+        const char* lang;
+        uint16_t id;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, 0x0409},
+        {nullptr, nullptr, "zh_CN.UTF-8", 0x0804},
+        {nullptr, nullptr, "zh_CN", 0x0804},
+        {nullptr, nullptr, "zh_CN.GB18030@stroke", 0x0804},
+        {"", "", "zh_CN.UTF-8", 0x0804}, // empty counts as unset
+        {"en_US.UTF-8", nullptr, "zh_CN.UTF-8", 0x0409},
+        {nullptr, "zh_TW.UTF-8", "zh_CN.UTF-8", 0x0404},
+        {"zh_HK.UTF-8", nullptr, nullptr, 0x0C04},
+        {"zh_SG", nullptr, nullptr, 0x1004},
+        {nullptr, nullptr, "zh_CNX.UTF-8", 0x0409},
+        {nullptr, nullptr, "zh", 0x0409},
+        {nullptr, nullptr, "C.UTF-8", 0x0409},
+    };
+    for (const auto& c : cases)
+    {
+        Set(c.all, c.messages, c.lang);
+        EXPECT_EQ(SystemLanguageId(), c.id)
+            << (c.all ? c.all : "-") << " " << (c.messages ? c.messages : "-") << " "
+            << (c.lang ? c.lang : "-");
+    }
+}
+
+TEST_F(Environment, NoticeWithoutDisplayIsOneLineOnStandardError)
+{
+    testing::internal::CaptureStderr();
+    ShowNotice({L"\u63D0\u793A", L"      \u672A\u68C0\u6D4B\u5230!      "});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "\xE6\x8F\x90\xE7\xA4\xBA:       \xE6\x9C\xAA\xE6\xA3\x80\xE6\xB5\x8B\xE5\x88\xB0!"
+              "      \n");
+}
+
+TEST(PlatformLinux, ModuleAndToolPaths)
+{
+    char self[PATH_MAX] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    wchar_t path[260];
+    ASSERT_TRUE(ReadModulePath(path, 260));
+    EXPECT_EQ(Narrow(path, sizeof self), self);
+    EXPECT_FALSE(ReadModulePath(path, 5)); // does not fit: cut and refused
+    EXPECT_EQ(std::wstring(path).size(), 4u);
+
+    const ToolTarget target{"SOC",  nullptr, nullptr, L"NewCedar", L"%sNewCedar\\TamsuPair.exe",
+                            L"open"};
+    EXPECT_TRUE(FormatToolPath(target, L"/opt/\u5766\u82CF/", path, 260));
+    EXPECT_EQ(std::wstring(path), L"/opt/\u5766\u82CF/NewCedar/TamsuPair.exe");
+    // 237 + 22 characters fit in 259; one more does not.
+    EXPECT_TRUE(FormatToolPath(target, std::wstring(237, L'k').c_str(), path, 260));
+    EXPECT_FALSE(FormatToolPath(target, std::wstring(238, L'k').c_str(), path, 260));
+}
+
+// Elevation against stand-ins for pkexec that record what they were given.
+class Elevation : public Environment
+{
+  protected:
+    void SetUp() override
+    {
+        Environment::SetUp();
+        char pattern[] = "/tmp/tamsu-pkexec-XXXXXX";
+        directory_ = mkdtemp(pattern);
+    }
+    void TearDown() override
+    {
+        std::filesystem::remove_all(directory_);
+        Environment::TearDown();
+    }
+    std::string FakePkexec(int exitCode)
+    {
+        const std::string path = directory_ + "/pkexec";
+        std::ofstream(path) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > " << directory_
+                            << "/arguments\nexit " << exitCode << "\n";
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path;
+    }
+    std::string Arguments()
+    {
+        std::stringstream text;
+        text << std::ifstream(directory_ + "/arguments").rdbuf();
+        return text.str();
+    }
+    std::string directory_;
+};
+
+TEST_F(Elevation, PassesDisplayAndLanguageAndReturnsTheResult)
+{
+    setenv("DISPLAY", ":7", 1);
+    setenv("LANG", "zh_CN.UTF-8", 1);
+    setenv("XDG_RUNTIME_DIR", "/run/user/1000", 1);
+    char self[PATH_MAX] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunElevated(FakePkexec(3).c_str()), 3);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(Arguments(), std::string("/usr/bin/env\nDISPLAY=:7\nXDG_RUNTIME_DIR=/run/user/1000\n"
+                                       "LANG=zh_CN.UTF-8\n") +
+                               self + "\n");
+}
+
+TEST_F(Elevation, RefusalIsOneClearLineAndNonZero)
+{
+    for (int code : {126, 127})
+    {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(RunElevated(FakePkexec(code).c_str()), code);
+        const std::string line = testing::internal::GetCapturedStderr();
+        EXPECT_NE(line.find("administrator rights are required"), std::string::npos) << line;
+        EXPECT_NE(line.find(code == 126 ? "cancelled" : "not authorised"), std::string::npos);
+        EXPECT_EQ(line.find('\n'), line.size() - 1);
+    }
+
+    testing::internal::CaptureStderr();
+    EXPECT_NE(RunElevated((directory_ + "/absent/pkexec").c_str()), 0);
+    const std::string line = testing::internal::GetCapturedStderr();
+    EXPECT_NE(line.find("administrator rights are required"), std::string::npos) << line;
+    EXPECT_NE(line.find("/absent/pkexec cannot be run (No such file or directory)"),
+              std::string::npos)
+        << line;
+}
+
+} // namespace
