@@ -1,10 +1,14 @@
 # libFuzzer targets, each with a committed seed corpus in tests/fuzz/corpus/<target>.
 # scripts/fuzz.sh builds `fuzz_all` and runs every target for a bounded time.
-set(TAMSU_FUZZ_TARGETS fuzz_classify fuzz_base_directory)
 add_custom_target(fuzz_all)
-foreach(target IN LISTS TAMSU_FUZZ_TARGETS)
+function(tamsu_fuzz_target target library)
     add_executable(${target} ${PROJECT_SOURCE_DIR}/tests/fuzz/${target}.cpp)
-    target_link_libraries(${target} PRIVATE tamsu_core)
+    target_link_libraries(${target} PRIVATE ${library})
     target_link_options(${target} PRIVATE -fsanitize=fuzzer)
     add_dependencies(fuzz_all ${target})
-endforeach()
+endfunction()
+
+tamsu_fuzz_target(fuzz_classify tamsu_core)
+tamsu_fuzz_target(fuzz_base_directory tamsu_core)
+tamsu_fuzz_target(fuzz_report_descriptor tamsu_linux)
+tamsu_fuzz_target(fuzz_hid_sysfs_map tamsu_linux)
