@@ -59,13 +59,13 @@ new_kit() { # DIRECTORY: a fresh kit there
 }
 
 # run_launcher KIT SIMULATION [VAR=value...]: runs the kit's launcher headless under
-# umockdev-run; sets OUT (a directory with stdout, stderr, rc) and ELAPSED_MS.
+# umockdev-run on the machine that scripts/run.sh --simulate SIMULATION shows, or with no HID
+# device at all for "empty"; sets OUT (a directory with stdout, stderr, rc) and ELAPSED_MS.
 run_launcher() {
     local kit=$1 simulation=$2 file
     shift 2
     local command=(umockdev-run)
     while read -r file; do command+=(-d "$file"); done < <(simulation_devices "$simulation")
-    [ "$simulation" = empty ] && command=(umockdev-run)
     OUT=$(mktemp -d "$WORK/out.XXXXXX")
     local start
     start=$(date +%s%N)
@@ -211,13 +211,13 @@ group_kit_paths() {
 
     # The base directory is the kit path and a '/'; "NewCedar/TamsuPair.exe" adds 22. A tool
     # path of 259 characters is started, one of 260 never is (it could not be passed whole).
-    local length component
+    local length gap
     for length in 259 260; do
         CASE="tool path of $length characters"
         kit="$WORK/long"
-        while [ $((${#kit} + 1 + 22)) -lt "$length" ]; do
-            component=$(printf '%*s' $((length - ${#kit} - 1 - 22 - 1 < 200 ? length - ${#kit} - 1 - 22 - 1 : 200)) '' | tr ' ' k)
-            kit="$kit/$component"
+        # Add "/kkk..." components (at most 200 characters each) until the length is reached.
+        while gap=$((length - 23 - ${#kit})) && [ "$gap" -gt 0 ]; do
+            kit="$kit/$(printf '%*s' $((gap - 1 < 200 ? gap - 1 : 200)) '' | tr ' ' k)"
         done
         expect_eq "$((${#kit} + 1 + 22))" "$length" "constructed tool path length"
         new_kit "$kit"

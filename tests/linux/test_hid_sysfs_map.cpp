@@ -108,51 +108,27 @@ TEST(HidSysfsMap, UsbInterfacesAndCollections)
     }
 }
 
-TEST(HidSysfsMap, SunReceiverCountsOncePerCollectionCounter)
+// The scan's tests cover Bluetooth, I2C and a receiver's child in a sysfs tree; these are the
+// shapes a tree does not show as easily.
+TEST(HidSysfsMap, NonUsbDevicesNeverLookLikeUsbReceivers)
 {
-    Device d;
-    d.hidUevent = "HID_ID=0003:00001BCF:00000501\n";
-    d.interfaceCount = " 1\n";
-    d.descriptor = kTwoCollections;
-    const std::vector<std::wstring> paths = PathsOf(d);
-    ASSERT_EQ(paths.size(), 2u);
-    EXPECT_EQ(HardwarePart(paths[1]), L"hid#vid_1bcf&pid_0501&col02");
-    EXPECT_EQ(CountsFor(paths[0].c_str(), paths[1].c_str()), (Counters{1, 1, 0, 0, 0, 0}));
-}
-
-TEST(HidSysfsMap, OtherBusesNeverLookLikeUsbReceivers)
-{
-    Device bluetooth;
-    bluetooth.hidUevent = "HID_ID=0005:00007C2F:00002010\nHID_NAME=Tamsu BT\n";
-    bluetooth.parentUevent = "DEVTYPE=link\n"; // an hci connection
-    bluetooth.descriptor = kTwoCollections;
-    Device i2c;
-    i2c.hidUevent = "HID_ID=0018:000004F3:000022E1\nHID_NAME=ELAN0732:00 04F3:22E1\n";
-    i2c.parentUevent = "DRIVER=i2c_hid_acpi\nMODALIAS=acpi:ELAN0732:PNP0C50:\n";
-    // A peripheral the receiver's driver created under the receiver's own HID device: its
-    // ids would match the SOC rule if it borrowed the receiver's USB identity.
-    Device child;
-    child.hidUevent = "HID_ID=0003:00007C2F:00002003\n";
-    child.parentUevent = kReceiverHid;
-    Device uhid = child;
+    Device uhid; // created from user space: no USB interface above it at all
     uhid.parentUevent = "";
+    Device usbDeviceParent; // a USB device, not an interface, as direct parent
+    usbDeviceParent.parentUevent = "DEVTYPE=usb_device\n";
+    Device i2c; // an I2C device without a usable name
+    i2c.hidUevent = "HID_ID=0018:000004F3:000022E1\nHID_NAME=:00\n";
+    Device bluetoothUnderUsb; // behind a USB dongle, yet Bluetooth
+    bluetoothUnderUsb.hidUevent = "HID_ID=0005:00007C2F:00002003\n";
 
-    const std::vector<std::wstring> bt = PathsOf(bluetooth);
-    ASSERT_EQ(bt.size(), 2u);
-    EXPECT_EQ(HardwarePart(bt[1]),
-              L"hid#{00001124-0000-1000-8000-00805f9b34fb}_vid&00027c2f_pid&2010&col02");
-    EXPECT_EQ(HardwarePart(PathsOf(i2c)[0]), L"hid#elan0732");
-    EXPECT_EQ(HardwarePart(PathsOf(child)[0]), L"hid#bus_0003_vid&7c2f_pid&2003");
     EXPECT_EQ(HardwarePart(PathsOf(uhid)[0]), L"hid#bus_0003_vid&7c2f_pid&2003");
-    i2c.hidUevent = "HID_ID=0018:000004F3:000022E1\nHID_NAME=:00\n"; // no usable name
+    EXPECT_EQ(HardwarePart(PathsOf(usbDeviceParent)[0]), L"hid#bus_0003_vid&7c2f_pid&2003");
     EXPECT_EQ(HardwarePart(PathsOf(i2c)[0]), L"hid#bus_0018_vid&04f3_pid&22e1");
-
+    EXPECT_EQ(HardwarePart(PathsOf(bluetoothUnderUsb)[0]),
+              L"hid#{00001124-0000-1000-8000-00805f9b34fb}_vid&00027c2f_pid&2003");
     ResetDeviceCounters();
-    for (const Device* d : {&bluetooth, &i2c, &child, &uhid})
-    {
-        for (const std::wstring& path : PathsOf(*d))
-            ClassifyDevicePath(path.c_str());
-    }
+    for (const Device* d : {&uhid, &usbDeviceParent, &i2c, &bluetoothUnderUsb})
+        ClassifyDevicePath(PathsOf(*d)[0].c_str());
     EXPECT_FALSE(AnyDeviceCounted());
 }
 
