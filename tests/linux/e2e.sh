@@ -20,7 +20,7 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 77
 fi
 
-WORK=$(mktemp -d /tmp/tamsu-e2e.XXXXXX)
+WORK=$(mktemp -d -t tamsu-e2e.XXXXXX)
 chmod 755 "$WORK"
 XVFB_PID=""
 cleanup() {
@@ -216,8 +216,9 @@ group_kit_paths() {
         CASE="tool path of $length characters"
         kit="$WORK/long"
         # Add "/kkk..." components (at most 200 characters each) until the length is reached.
-        while gap=$((length - 23 - ${#kit})) && [ "$gap" -gt 0 ]; do
-            kit="$kit/$(printf '%*s' $((gap - 1 < 200 ? gap - 1 : 200)) '' | tr ' ' k)"
+        # (199 where 200 would leave a gap of one, too short for another component)
+        while gap=$((length - 23 - ${#kit})) && [ "$gap" -gt 1 ]; do
+            kit="$kit/$(printf '%*s' $((gap - 1 <= 200 ? gap - 1 : (gap == 202 ? 199 : 200))) '' | tr ' ' k)"
         done
         expect_eq "$((${#kit} + 1 + 22))" "$length" "constructed tool path length"
         new_kit "$kit"

@@ -9,8 +9,8 @@ namespace fs = std::filesystem;
 
 FakeSysfs::FakeSysfs()
 {
-    char pattern[] = "/tmp/tamsu-sysfs-XXXXXX";
-    root_ = mkdtemp(pattern);
+    std::string pattern = (fs::temp_directory_path() / "tamsu-sysfs-XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
     fs::create_directories(root_ + "/devices");
 }
 

@@ -162,8 +162,9 @@ class Elevation : public Environment
     void SetUp() override
     {
         Environment::SetUp();
-        char pattern[] = "/tmp/tamsu-pkexec-XXXXXX";
-        directory_ = mkdtemp(pattern);
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tamsu-pkexec-XXXXXX").string();
+        directory_ = mkdtemp(pattern.data());
     }
     void TearDown() override
     {
