@@ -1,1 +1,37 @@
-# The Windows launcher, cross-built with mingw-w64.
+# The Windows launcher, cross-built with mingw-w64: a fully static i686 GUI program with the
+# wide console-style entry, importing only libraries Windows takes from its system directory.
+enable_language(RC)
+
+add_executable(TamsuLauncher WIN32
+    detect/hid_scan_windows.cpp
+    launch/launcher_run.cpp
+    launch/main_windows.cpp
+    launch/platform_windows.cpp
+    launch/trace_windows.cpp
+    res/TamsuLauncher.rc
+)
+target_link_libraries(TamsuLauncher PRIVATE tamsu_core shlwapi setupapi shell32 user32)
+# -municode: wmain rather than WinMain; -static: no libwinpthread or libstdc++ DLL beside the
+# launcher, where the loader would look for it first.
+target_link_options(TamsuLauncher PRIVATE -municode -mwindows -static $<$<CONFIG:MinSizeRel,Release>:-s>)
+target_compile_options(TamsuLauncher PRIVATE -municode)
+set_source_files_properties(res/TamsuLauncher.rc PROPERTIES
+    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/TamsuLauncher.manifest;${PROJECT_SOURCE_DIR}/res/TamsuLauncher.ico")
+target_include_directories(TamsuLauncher PRIVATE res)
+
+# The cross-built unit tests are linked the same way, so Wine needs no mingw runtime DLL.
+foreach(test_program unit_tests run_tests)
+    target_link_options(${test_program} PRIVATE -static)
+endforeach()
+
+# They run under Wine (the toolchain's emulator) in a prefix made while building, since
+# GoogleTest's discovery allows each run only a few seconds.
+set(TAMSU_UNIT_PREFIX ${CMAKE_BINARY_DIR}/wine/unit)
+add_custom_command(
+    OUTPUT ${TAMSU_UNIT_PREFIX}/system.reg
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/windows/wine_run.sh ${TAMSU_UNIT_PREFIX} --boot
+    COMMENT "Making the Wine prefix of the unit tests"
+    VERBATIM)
+add_custom_target(wine_unit_prefix ALL DEPENDS ${TAMSU_UNIT_PREFIX}/system.reg)
+
+add_subdirectory(tests/windows)
