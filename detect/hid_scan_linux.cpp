@@ -1,5 +1,5 @@
 // Lists the HID interfaces from sysfs and names each as Windows would. Plain opendir, readdir,
-// open, read and realpath on purpose: test harnesses that fake sysfs intercept exactly those.
+// open, read and readlink on purpose: test harnesses that fake sysfs intercept exactly those.
 #include "hid_scan_linux.h"
 #include "hid_scan.h"
 
@@ -27,12 +27,13 @@ namespace
 constexpr size_t kUeventBytes = 4096;
 constexpr size_t kAttributeBytes = 32;
 
-// Reads at most capacity bytes of a file. False when it cannot be opened or read, as when its
-// device has just gone away.
-bool ReadFileBytes(const char* path, unsigned char* out, size_t capacity, size_t* length)
+// Reads at most capacity bytes of a file below a device directory. False when it cannot be
+// opened or read, as when its device has just gone away.
+bool ReadFileBytes(int directoryFd, const char* name, unsigned char* out, size_t capacity,
+                   size_t* length)
 {
     *length = 0;
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = openat(directoryFd, name, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     bool ok = true;
@@ -46,70 +47,107 @@ bool ReadFileBytes(const char* path, unsigned char* out, size_t capacity, size_t
         if (got <= 0)
             break;
         *length += static_cast<size_t>(got);
+        // Sysfs hands over an attribute in one read; a short read is its end.
+        if (static_cast<size_t>(got) < capacity - (*length - static_cast<size_t>(got)))
+            break;
     }
     close(fd);
     return ok;
 }
 
 // A text attribute, terminated; longer texts are cut. An unreadable one reads as empty.
-bool ReadFileText(const char* path, char* out, size_t capacity)
+bool ReadFileText(int directoryFd, const char* name, char* out, size_t capacity)
 {
     size_t length = 0;
-    const bool ok =
-        ReadFileBytes(path, reinterpret_cast<unsigned char*>(out), capacity - 1, &length);
+    const bool ok = ReadFileBytes(directoryFd, name, reinterpret_cast<unsigned char*>(out),
+                                  capacity - 1, &length);
     out[ok ? length : 0] = '\0';
     return ok;
 }
 
-// Names every path of the HID device behind one hidraw entry. A device that is gone, or whose
-// attributes cannot be read, yields nothing.
-void VisitHidraw(const char* classDirectory, const char* name, const char* realRoot)
+// Follows one relative link lexically: directory is the link's directory below the sysfs
+// root ("/class/hidraw"), target the link's text; out is in the same form. Sysfs links point into
+// devices/ through directories that are never links themselves, so no component needs to be read;
+// this saves the dozen readlink calls per interface that realpath makes.
+bool JoinLinkTarget(const char* directory, const char* target, char* out, size_t capacity)
+{
+    if (target[0] == '/' || !FormatBoundedA(out, capacity, "%s", directory))
+        return false;
+    size_t length = strlen(out);
+    for (const char* part = target; *part != '\0';)
+    {
+        const char* end = strchr(part, '/');
+        const size_t partLength = end != nullptr ? static_cast<size_t>(end - part) : strlen(part);
+        if (partLength == 2 && part[0] == '.' && part[1] == '.')
+        {
+            char* slash = strrchr(out, '/');
+            if (slash == nullptr)
+                return false; // would climb above the sysfs root
+            *slash = '\0';
+            length = static_cast<size_t>(slash - out);
+        }
+        else if (partLength != 0 && !(partLength == 1 && part[0] == '.'))
+        {
+            if (length + 1 + partLength >= capacity)
+                return false;
+            out[length++] = '/';
+            memcpy(out + length, part, partLength);
+            length += partLength;
+            out[length] = '\0';
+        }
+        part += partLength + (end != nullptr ? 1 : 0);
+    }
+    return true;
+}
+
+// The HID device behind one hidraw entry, as a path below the sysfs root ("/devices/...").
+bool ResolveHidDevice(const char* classDirectory, const char* name, char* out, size_t capacity)
 {
     char path[PATH_MAX];
-    char devicePath[PATH_MAX];
-    if (!FormatBoundedA(path, sizeof path, "%s/%s/device", classDirectory, name) ||
-        realpath(path, devicePath) == nullptr)
-        return;
+    char target[PATH_MAX];
+    char node[PATH_MAX];
+    if (!FormatBoundedA(path, sizeof path, "%s/%s", classDirectory, name))
+        return false;
+    ssize_t length = readlink(path, target, sizeof target - 1);
+    if (length <= 0)
+        return false;
+    target[length] = '\0';
+    if (!JoinLinkTarget("/class/hidraw", target, node, sizeof node) ||
+        !FormatBoundedA(path, sizeof path, "%s/%s/device", classDirectory, name))
+        return false;
+    length = readlink(path, target, sizeof target - 1);
+    if (length <= 0)
+        return false;
+    target[length] = '\0';
+    return JoinLinkTarget(node, target, out, capacity);
+}
 
+// Names every path of one HID device, its facts read relative to its open directory.
+void NameHidDevice(int deviceFd, const char* relativeDevice)
+{
     char hidUevent[kUeventBytes];
-    if (!FormatBoundedA(path, sizeof path, "%s/uevent", devicePath) ||
-        !ReadFileText(path, hidUevent, sizeof hidUevent))
+    if (!ReadFileText(deviceFd, "uevent", hidUevent, sizeof hidUevent))
         return;
 
     // The direct parent, and its parent; neither need be USB, so missing attributes are normal.
-    char parentPath[PATH_MAX];
-    FormatBoundedA(parentPath, sizeof parentPath, "%s", devicePath);
-    char* slash = strrchr(parentPath, '/');
-    if (slash == nullptr || slash == parentPath)
-        return;
-    *slash = '\0';
     char parentUevent[kUeventBytes];
     char interfaceNumber[kAttributeBytes];
     char interfaceCount[kAttributeBytes];
-    FormatBoundedA(path, sizeof path, "%s/uevent", parentPath);
-    ReadFileText(path, parentUevent, sizeof parentUevent);
-    FormatBoundedA(path, sizeof path, "%s/bInterfaceNumber", parentPath);
-    ReadFileText(path, interfaceNumber, sizeof interfaceNumber);
-    FormatBoundedA(path, sizeof path, "%s/../bNumInterfaces", parentPath);
-    ReadFileText(path, interfaceCount, sizeof interfaceCount);
+    ReadFileText(deviceFd, "../uevent", parentUevent, sizeof parentUevent);
+    ReadFileText(deviceFd, "../bInterfaceNumber", interfaceNumber, sizeof interfaceNumber);
+    ReadFileText(deviceFd, "../../bNumInterfaces", interfaceCount, sizeof interfaceCount);
 
     // Read last: a device that went away while its other facts were read is caught here.
     unsigned char descriptor[kMaxReportDescriptorBytes];
     size_t descriptorSize = 0;
-    if (!FormatBoundedA(path, sizeof path, "%s/report_descriptor", devicePath) ||
-        !ReadFileBytes(path, descriptor, sizeof descriptor, &descriptorSize))
+    if (!ReadFileBytes(deviceFd, "report_descriptor", descriptor, sizeof descriptor,
+                       &descriptorSize))
         return;
 
     // The instance is derived from the path below the root, so it does not depend on where
     // sysfs is mounted.
-    const size_t rootLength = strcmp(realRoot, "/") == 0 ? 0 : strlen(realRoot);
-    const char* relativePath =
-        strncmp(devicePath, realRoot, rootLength) == 0 && devicePath[rootLength] == '/'
-            ? devicePath + rootLength
-            : devicePath;
-
     const HidSysfsFacts facts{hidUevent,  parentUevent,   interfaceNumber, interfaceCount,
-                              descriptor, descriptorSize, relativePath};
+                              descriptor, descriptorSize, relativeDevice};
     HidInterfaceIdentity identity;
     DescribeHidInterface(facts, &identity);
     for (int index = 0; index < identity.pathCount; ++index)
@@ -118,6 +156,22 @@ void VisitHidraw(const char* classDirectory, const char* name, const char* realR
         if (FormatHidInterfacePath(identity, index, interfacePath, kPathChars))
             ReportHidInterfacePath(interfacePath);
     }
+}
+
+// The HID device behind one hidraw entry. A device that is gone, or whose attributes cannot be
+// read, yields nothing. Its directory is opened once, so each attribute is a short lookup.
+void VisitHidraw(const char* sysfsRoot, const char* classDirectory, const char* name)
+{
+    char relativeDevice[PATH_MAX];
+    char devicePath[PATH_MAX];
+    if (!ResolveHidDevice(classDirectory, name, relativeDevice, sizeof relativeDevice) ||
+        !FormatBoundedA(devicePath, sizeof devicePath, "%s%s", sysfsRoot, relativeDevice))
+        return;
+    const int deviceFd = open(devicePath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (deviceFd < 0)
+        return;
+    NameHidDevice(deviceFd, relativeDevice);
+    close(deviceFd);
 }
 
 } // namespace
@@ -133,7 +187,6 @@ void ReportHidInterfacePath(const wchar_t* path)
 void EnumHidDevicesUnder(const char* sysfsRoot)
 {
     char classDirectory[PATH_MAX];
-    char realRoot[PATH_MAX];
     if (!FormatBoundedA(classDirectory, sizeof classDirectory, "%s/class/hidraw", sysfsRoot))
         return;
     DIR* directory = opendir(classDirectory);
@@ -160,10 +213,8 @@ void EnumHidDevicesUnder(const char* sysfsRoot)
     closedir(directory);
     std::sort(names.begin(), names.end());
 
-    if (realpath(sysfsRoot, realRoot) == nullptr)
-        return;
     for (const std::string& name : names)
-        VisitHidraw(classDirectory, name.c_str(), realRoot);
+        VisitHidraw(sysfsRoot, classDirectory, name.c_str());
 }
 
 void EnumHidDevices()
