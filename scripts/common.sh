@@ -23,6 +23,21 @@ ensure_packages() {
     apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
 }
 
+# Generates the named UTF-8 locales (zh_CN en_US ...) that are missing. They are listed in
+# /etc/locale.gen, so a later locale-gen (the locales package runs one when it is installed)
+# keeps them.
+ensure_locales() {
+    local name missing=()
+    for name in "$@"; do
+        locale -a 2>/dev/null | grep -qx "$name.utf8" || missing+=("$name")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    for name in "${missing[@]}"; do
+        grep -qx "$name.UTF-8 UTF-8" /etc/locale.gen 2>/dev/null || echo "$name.UTF-8 UTF-8" >>/etc/locale.gen
+    done
+    locale-gen
+}
+
 # Packages of the native build and its unit tests.
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 # Packages of the native end-to-end tests: simulated devices, a virtual display with a notice

@@ -4,12 +4,19 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$TAMSU_ROOT"
 
-ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" "${NATIVE_TEST_PACKAGES[@]}"
+ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" "${NATIVE_TEST_PACKAGES[@]}" clang libclang-rt-14-dev
 # The native tests show notices in Chinese and English; zenity needs the locales to exist.
-for test_locale in zh_CN en_US; do
-    locale -a | grep -x "$test_locale.utf8" >/dev/null || localedef -i "$test_locale" -f UTF-8 "$test_locale.UTF-8"
-done
+ensure_locales zh_CN en_US
 
+echo "== native build and tests"
 cmake --preset linux
 cmake --build --preset linux
 ctest --preset linux
+
+echo "== the native tests again under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
+
+echo "== fuzzing, about a minute"
+bash scripts/fuzz.sh

@@ -5,7 +5,9 @@
 #
 # GROUP is outcomes (every decision, both languages, one or two passes), kit-paths (non-ASCII
 # kit folders, a missing tool, the 259-character limit), notice-xvfb (a real zenity box under
-# Xvfb, photographed into ARTIFACTS) or elevation (an unprivileged user without pkexec).
+# Xvfb, photographed into ARTIFACTS), elevation (an unprivileged user without pkexec) or faults
+# (an unreadable interface list, tools that cannot start or crash, no way to show a notice,
+# 1,000 interfaces at once).
 # Needs root; exits 77 (skipped) otherwise.
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -289,6 +291,7 @@ group_elevation() {
         exec "$@"' sh \
         setpriv --reuid=65534 --regid=65534 --clear-groups \
         env -i PATH=/usr/bin:/bin LANG=en_US.UTF-8 HOME=/ DISPLAY=:99 \
+        ASAN_OPTIONS=verify_asan_link_order=0 \
         TAMSU_LAUNCHER="$kit/tamsu-launcher" \
         umockdev-run "${devices[@]}" -- /bin/sh -c 'exec "$TAMSU_LAUNCHER"' \
         >"$OUT/stdout" 2>"$OUT/stderr" &&
@@ -301,8 +304,104 @@ group_elevation() {
     cat "$OUT/stderr"
 }
 
+# run_isolated KIT SYSFS [VAR=value...]: runs the kit's launcher with SYSFS bound over /sys and,
+# where zenity is installed, /dev/null bound over it (HIDE_ZENITY=1), in a private mount
+# namespace; nothing intercepts its file calls. Sets OUT and ELAPSED_MS as run_launcher does.
+run_isolated() {
+    local kit=$1 sysfs=$2
+    shift 2
+    OUT=$(mktemp -d "$WORK/out.XXXXXX")
+    local start
+    start=$(date +%s%N)
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin ASAN_OPTIONS=verify_asan_link_order=0 \
+        HIDE_ZENITY="${HIDE_ZENITY:-0}" "$@" \
+        unshare --mount --propagation private -- sh -c '
+            mount --bind "$1" /sys || exit 90
+            if [ "$HIDE_ZENITY" = 1 ] && [ -e /usr/bin/zenity ]; then
+                mount --bind /dev/null /usr/bin/zenity || exit 91
+            fi
+            exec "$2"' sh "$sysfs" "$kit/tamsu-launcher" >"$OUT/stdout" 2>"$OUT/stderr" &&
+        echo 0 >"$OUT/rc" || echo $? >"$OUT/rc"
+    ELAPSED_MS=$((($(date +%s%N) - start) / 1000000))
+}
+
+group_faults() {
+    local kit="$WORK/kit" sysfs="$WORK/sysfs"
+    new_kit "$kit"
+
+    CASE="interface list unreadable on both passes"
+    # A file where the list's directory should be: opendir fails with ENOTDIR (0x14) even for
+    # root, who reads any directory whatever its mode.
+    mkdir -p "$sysfs/class"
+    : >"$sysfs/class/hidraw"
+    run_isolated "$kit" "$sysfs" LANG=en_US.UTF-8
+    expect_eq "$(cat "$OUT/stdout")" "$(lines 'opendir /sys/class/hidraw failed: 14' \
+        'opendir /sys/class/hidraw failed: 14')" "failure lines"
+    expect_eq "$(grep -c '^find: ' "$OUT/stderr")" 0 "trace lines"
+    expect_eq "$(grep '^Pair: ' "$OUT/stderr")" \
+        "Pair: SunDevice=0, SunDevice2=0, BkDevice24G=0, BkDevice5G=0 g_dwSOCDevice=0 g_dwEntryDevice=0" \
+        "summary line"
+    expect_eq "$(grep -c $'^nFlag: 0\r$' "$OUT/stderr")" 1 "nFlag line"
+    expect_eq "$(other_lines)" "$NOTICE_NONE_EN" "notice"
+    expect_eq "$(cat "$OUT/rc")" 0 "exit code"
+    [ "$ELAPSED_MS" -ge 3500 ] || fail "both failures within $ELAPSED_MS ms: no 3000 ms wait"
+    expect_nothing_started "$kit"
+
+    CASE="1000 interfaces at once"
+    rm -rf "$sysfs"
+    /usr/bin/python3 "$HERE/../bench/make_testbed.py" 1000 --tree "$sysfs"
+    run_isolated "$kit" "$sysfs" LANG=en_US.UTF-8
+    expect_eq "$(traced_hardware | sort | uniq -c | sed 's/^ *//')" \
+        "$(lines '500 hid#vid_7c2f&pid_2003&mi_00' '500 hid#vid_7c2f&pid_2003&mi_01')" \
+        "traced paths"
+    expect_eq "$(traced_hardware | wc -l)" 1000 "trace lines"
+    expect_eq "$(grep -c '^find: ' "$OUT/stderr" | uniq)" 1000 "one pass"
+    expect_eq "$(grep '^Pair: ' "$OUT/stderr")" \
+        "Pair: SunDevice=0, SunDevice2=0, BkDevice24G=0, BkDevice5G=0 g_dwSOCDevice=1000 g_dwEntryDevice=0" \
+        "summary line"
+    expect_eq "$(cat "$OUT/rc")" 0 "exit code"
+    expect_started "$kit" SOC
+
+    # Tools that cannot start, or die at once: the launcher shows nothing and exits 0.
+    local tool="$kit/NewCedar/TamsuPair.exe" how
+    for how in "not executable" "crashing at once"; do
+        CASE="SOC tool $how"
+        rm -f "$tool" "$kit/$STAND_IN_LOG"
+        new_kit "$kit"
+        if [ "$how" = "not executable" ]; then
+            chmod a-x "$tool"
+        else
+            printf '#!/bin/sh\necho SOC crashed >>"$(dirname "$0")/../%s"\nkill -SEGV $$\n' \
+                "$STAND_IN_LOG" >"$tool"
+        fi
+        run_launcher "$kit" soc LANG=en_US.UTF-8
+        expect_eq "$(cat "$OUT/rc")" 0 "exit code"
+        expect_eq "$(other_lines)" "" "anything besides the trace"
+        if [ "$how" = "not executable" ]; then
+            expect_nothing_started "$kit"
+        else
+            expect_eq "$(started_tools "$kit")" "SOC crashed" "the tool's own start"
+        fi
+    done
+
+    # A display that cannot be opened, with zenity there and with zenity missing: the notice
+    # still reaches the user, as one line on standard error.
+    rm -f "$tool" "$kit/$STAND_IN_LOG"
+    new_kit "$kit"
+    rm -rf "$sysfs"
+    mkdir -p "$sysfs/class/hidraw"
+    for HIDE_ZENITY in 0 1; do
+        CASE="no usable display, zenity hidden=$HIDE_ZENITY"
+        HIDE_ZENITY=$HIDE_ZENITY run_isolated "$kit" "$sysfs" LANG=zh_CN.UTF-8 DISPLAY=:97
+        expect_eq "$(grep -e '^Tips: ' -e '^提示: ' "$OUT/stderr")" "$NOTICE_NONE_ZH" "notice line"
+        expect_eq "$(cat "$OUT/rc")" 0 "exit code"
+    done
+    expect_nothing_started "$kit"
+}
+
 case "$GROUP" in
 outcomes) group_outcomes ;;
+faults) group_faults ;;
 kit-paths) group_kit_paths ;;
 notice-xvfb) group_notice_xvfb ;;
 elevation) group_elevation ;;
