@@ -24,3 +24,8 @@ set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 # Stable archive contents from one commit to the next build of it.
 set(CPACK_ARCHIVE_THREADS 1)
 include(CPack)
+
+add_test(NAME kit_layout
+         COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR} -DKIT_DIR=${CMAKE_BINARY_DIR}/kit-check
+                 -DLAUNCHER=$<TARGET_FILE_NAME:${TAMSU_LAUNCHER_TARGET}>
+                 -P ${PROJECT_SOURCE_DIR}/tests/check_kit.cmake)
