@@ -20,3 +20,4 @@ ctest --preset asan
 
 echo "== fuzzing, about a minute"
 bash scripts/fuzz.sh
+bash scripts/test-windows.sh

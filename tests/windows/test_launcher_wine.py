@@ -1,0 +1,243 @@
+"""The real TamsuLauncher.exe under Wine, headless: every outcome, the detection pass call by
+call, the trace lines, the notices' arguments, the retry, the path limits, and where its
+libraries come from. Run one group per CTest test: test_launcher_wine.py Families|Notices|Limits
+"""
+
+import os
+import shutil
+import unittest
+
+from winekit import (Config, Interface, Kit, restart_server, run_launcher, set_interfaces,
+                     launcher_name, wait_for_line)
+
+SUN_COL01 = Interface("VID_1BCF&PID_0501&COL01", "7&2c3d4e5f&0&0000")
+# The collection text lies past what the trace line keeps: only the whole path counts it.
+SUN_COL02_LONG = Interface("VID_1BCF&PID_0501", "7&2c3d4e5f&0&0001", "x" * 190 + "&col02")
+MOUSE = Interface("VID_046D&PID_C52B&MI_00", "7&3e4f5a6b&0&0000")
+SOC = [Interface("VID_7C2F&PID_2003&MI_00"), Interface("VID_7C2F&PID_2003&MI_01&COL01")]
+ENTRY = Interface("VID_7C2F&PID_1100&COL02", "8&11223344&0&0002")
+BK = [Interface("VID_7C2F&PID_2000&MI_00"), Interface("VID_7C2F&PID_2002&COL01")]
+
+NOTICES = {
+    ("many", "zh"): ("\u63d0\u793a", "      \u68c0\u6d4b\u5230\u591a\u4e2a\u5766\u82cf\u63a5"
+                     "\u6536\u5668\uff0c\u8bf7\u53ea\u4fdd\u7559\u4e00\u4e2a\u5766\u82cf"
+                     "\u63a5\u6536\u5668      "),
+    ("none", "zh"): ("\u63d0\u793a", "      \u672a\u68c0\u6d4b\u5230\u5766\u82cf\u65e0\u7ebf"
+                     "\u8bbe\u5907\uff01      "),
+    ("many", "en"): ("Tips", "      Find more than one tamsu device, Please keep only one "
+                     "device.      "),
+    ("none", "en"): ("Tips", "      No Tamsu Wireless Device detected!      "),
+}
+LANGUAGES = {"zh": ("zh_CN.UTF-8", 0x0804), "en": ("en_US.UTF-8", 0x0409)}
+DETAIL_HEADER = 4  # the detail record's size field, before the path
+
+
+def summary(sun=0, sun2=0, bk24=0, bk5=0, soc=0, entry=0):
+    return ("Pair: SunDevice=%d, SunDevice2=%d, BkDevice24G=%d, BkDevice5G=%d "
+            "g_dwSOCDevice=%d g_dwEntryDevice=%d\n" % (sun, sun2, bk24, bk5, soc, entry))
+
+
+class LauncherTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.config = Config()
+        restart_server(cls.config)
+        cls.kit = Kit(cls.config, "kit")
+
+    def expect_run(self, run, kit, passes, outcome, module_length=None):
+        """Checks the launcher's own calls, in order, and its trace lines.
+
+        passes: the interfaces each pass finds (None: the device list cannot be had);
+        outcome: ("start", folder), ("notice", kind, language) or ("nothing",)."""
+        self.assertEqual(run.returncode, 0)
+        calls = list(run.calls)
+
+        def take(name, *args):
+            self.assertTrue(calls, "the run ended before %s" % name)
+            call = calls.pop(0)
+            self.assertEqual(call.name, name, "expected %s, got %r" % (name, call))
+            for i, expected in enumerate(args):
+                if expected is not None:
+                    self.assertEqual(call.args[i], expected, "argument %d of %r" % (i, call))
+            return call
+
+        take("SetDefaultDllDirectories", 0x800)  # before anything else is loaded
+        length = take("GetModuleFileNameW", 0, None, 260).result
+        self.assertEqual(length, module_length or len(kit.launcher))
+        take("Sleep", 500)
+        for number, interfaces in enumerate(passes):
+            if number:
+                take("Sleep", 3000)
+            self.expect_pass(take, interfaces)
+        if outcome[0] == "start":
+            take("ShellExecuteW", 0, "open", kit.tool(outcome[1]), 0, 0, 1)
+        elif outcome[0] == "notice":
+            language, language_id = LANGUAGES[outcome[2]]
+            self.assertEqual(take("GetSystemDefaultLangID").result, language_id)
+            caption, text = NOTICES[outcome[1:]]
+            take("MessageBoxW", 0, text, caption, 0)
+        self.assertEqual(calls, [], "calls after the outcome")
+
+        # One find line per interface, cut to 259 characters, before the summary.
+        found = [i.path for p in passes if p for i in p]
+        finds = [t for t in run.traces if t.startswith("find: ")]
+        self.assertEqual(sorted(finds), sorted(("find: %s\n" % p)[:259] for p in found))
+        self.assertEqual(run.traces[:len(finds)], finds)
+        self.assertEqual(len(run.traces), len(finds) + 2)
+
+        # Libraries only from the system directory; the planted hid.dll stays where it is.
+        for path in run.loaded:
+            if not path.lower().endswith(".exe"):
+                self.assertTrue(path.lower().startswith("c:\\windows\\system32\\"), path)
+        self.assertFalse(os.path.exists(kit.planted_marker()), "planted hid.dll was loaded")
+
+        started = kit.started(wait_for=outcome[1] if outcome[0] == "start" else None)
+        self.assertEqual(started, [outcome[1]] if outcome[0] == "start" else [])
+        if started:
+            command_line, directory = kit.marker_record(started[0])
+            # Started by its exact path, with no parameters, in the launcher's directory.
+            self.assertIn(command_line.strip(), (kit.tool(started[0]),
+                                                 '"%s"' % kit.tool(started[0])))
+            self.assertEqual(directory.rstrip("\\"), "Z:" + self.config.work.replace("/", "\\"))
+
+    def expect_pass(self, take, interfaces):
+        """One detection pass: class GUID from the system's hid.dll, the set of present
+        interfaces, a size query and one heap block per interface, the set released."""
+        hid = take("LoadLibraryExW", "hid.dll", 0, 0x800).result
+        self.assertNotEqual(hid, 0)
+        guid = take("HidD_GetHidGuid").args[0]
+        take("FreeLibrary", hid)
+        if interfaces is None:
+            return  # the failing setupapi is not one of Wine's own: its calls are not traced
+        device_set = take("SetupDiGetClassDevsW", guid, 0, 0, 0x12).result
+        self.assertNotIn(device_set, (0, 0xFFFFFFFF))
+        sizes = []
+        for index in range(len(interfaces) + 1):
+            more = take("SetupDiEnumDeviceInterfaces", device_set, 0, guid, index)
+            self.assertEqual(more.result, int(index < len(interfaces)))
+            if not more.result:
+                break
+            record = more.args[4]
+            size_query = take("SetupDiGetDeviceInterfaceDetailW", device_set, record, 0, 0,
+                              None, 0)
+            self.assertEqual(size_query.result, 0)
+            block = take("HeapAlloc", None, 0)
+            sizes.append(block.args[2])
+            take("SetupDiGetDeviceInterfaceDetailW", device_set, record, block.result,
+                 block.args[2], 0, 0)
+            take("HeapFree", block.args[0], 0, block.result)
+        take("SetupDiDestroyDeviceInfoList", device_set)
+        self.assertEqual(sorted(sizes),
+                         sorted(DETAIL_HEADER + 2 * (len(i.path) + 1) for i in interfaces))
+
+    def expect_traces(self, run, summary_line, families):
+        self.assertEqual(run.traces[-2:], [summary_line, "nFlag: %d\r\n" % families])
+
+
+class Families(LauncherTest):
+    """Each family starts its own tool at once, with no second pass."""
+
+    def check_family(self, interfaces, folder, summary_line):
+        set_interfaces(self.config, interfaces)
+        run = run_launcher(self.config, self.kit)
+        self.expect_run(run, self.kit, [interfaces], ("start", folder))
+        self.expect_traces(run, summary_line, 1)
+
+    def test_sun_receiver_with_a_path_longer_than_the_trace_line(self):
+        self.assertGreater(len(SUN_COL02_LONG.path), 259)
+        self.check_family([MOUSE, SUN_COL01, SUN_COL02_LONG], "Alder24", summary(sun=1, sun2=1))
+
+    def test_soc_receiver(self):
+        self.check_family(SOC + [MOUSE], "NewCedar", summary(soc=2))
+
+    def test_entry_receiver(self):
+        self.check_family([ENTRY], "BirchPro", summary(entry=1))
+
+    def test_bk_receiver_on_both_counters(self):
+        self.check_family(BK, "Cedar24", summary(bk24=1, bk5=1))
+
+
+class Notices(LauncherTest):
+    """The notices with their texts and captions, the retry, and the failing device list."""
+
+    def test_many_found_in_chinese(self):
+        set_interfaces(self.config, SOC + [ENTRY])
+        run = run_launcher(self.config, self.kit, "zh_CN.UTF-8")
+        self.expect_run(run, self.kit, [SOC + [ENTRY]], ("notice", "many", "zh"))
+        self.expect_traces(run, summary(soc=2, entry=1), 2)
+
+    def test_many_found_in_english(self):
+        set_interfaces(self.config, [SUN_COL01] + BK)
+        run = run_launcher(self.config, self.kit, "en_US.UTF-8")
+        self.expect_run(run, self.kit, [[SUN_COL01] + BK], ("notice", "many", "en"))
+        self.expect_traces(run, summary(sun=1, bk24=1, bk5=1), 2)
+
+    def test_none_found_after_a_second_pass(self):
+        set_interfaces(self.config, [MOUSE])
+        run = run_launcher(self.config, self.kit, "zh_CN.UTF-8")
+        self.expect_run(run, self.kit, [[MOUSE], [MOUSE]], ("notice", "none", "zh"))
+        self.expect_traces(run, summary(), 0)
+
+    def test_receiver_arriving_during_the_wait_is_found_by_the_second_pass(self):
+        set_interfaces(self.config, [])
+
+        def plug_in(stderr_path):
+            self.assertTrue(wait_for_line(stderr_path, "Sleep(00000bb8)"))
+            set_interfaces(self.config, SOC)
+
+        run = run_launcher(self.config, self.kit, during=plug_in)
+        self.expect_run(run, self.kit, [[], SOC], ("start", "NewCedar"))
+        self.expect_traces(run, summary(soc=2), 1)
+
+    def test_device_list_refused_on_both_passes(self):
+        system_copy = os.path.join(self.config.prefix, "drive_c", "windows", "system32",
+                                   "setupapi.dll")
+        saved = system_copy + ".saved"
+        shutil.copy(system_copy, saved)
+        try:
+            shutil.copy(self.config.failing_setupapi, system_copy)
+            set_interfaces(self.config, SOC)
+            run = run_launcher(self.config, self.kit, "en_US.UTF-8", overrides="setupapi=n")
+        finally:
+            shutil.move(saved, system_copy)
+        self.assertEqual(run.stdout, b"SetupDiGetClassDevs failed: 5aa\r\n" * 2)
+        self.expect_run(run, self.kit, [None, None], ("notice", "none", "en"))
+        self.expect_traces(run, summary(), 0)
+
+
+class Limits(LauncherTest):
+    """Paths at the platform's 260-character limit: whole ones are used, cut ones never."""
+
+    def limit_kit(self, tag, base_length, launcher_file="TamsuLauncher.exe"):
+        # K:\tag\ddd...\ with base_length characters in all.
+        relative = tag + "\\" + "d" * (base_length - len("K:\\") - len(tag) - 2)
+        kit = Kit(self.config, relative, launcher_file)
+        self.assertEqual(len(kit.base), base_length)
+        return kit
+
+    def test_module_and_tool_path_of_259_characters(self):
+        kit = self.limit_kit("whole", 237, launcher_name(22))
+        self.assertEqual((len(kit.launcher), len(kit.tool("NewCedar"))), (259, 259))
+        set_interfaces(self.config, SOC)
+        run = run_launcher(self.config, kit)
+        self.expect_run(run, kit, [SOC], ("start", "NewCedar"))
+
+    def test_module_path_cut_by_the_platform_starts_nothing(self):
+        kit = self.limit_kit("module", 237, launcher_name(23))
+        self.assertEqual(len(kit.launcher), 260)
+        set_interfaces(self.config, SOC)
+        run = run_launcher(self.config, kit)
+        self.expect_run(run, kit, [SOC], ("nothing",), module_length=260)
+        self.expect_traces(run, summary(soc=2), 1)
+
+    def test_tool_path_over_259_characters_starts_nothing(self):
+        kit = self.limit_kit("tool", 238)
+        self.assertEqual(len(kit.tool("NewCedar")), 260)
+        set_interfaces(self.config, SOC)
+        run = run_launcher(self.config, kit)
+        self.expect_run(run, kit, [SOC], ("nothing",))
+        self.expect_traces(run, summary(soc=2), 1)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
