@@ -13,11 +13,13 @@ add_executable(TamsuLauncher WIN32
 target_link_libraries(TamsuLauncher PRIVATE tamsu_core shlwapi setupapi shell32 user32)
 # -municode: wmain rather than WinMain; -static: no libwinpthread or libstdc++ DLL beside the
 # launcher, where the loader would look for it first.
-target_link_options(TamsuLauncher PRIVATE -municode -mwindows -static $<$<CONFIG:MinSizeRel,Release>:-s>)
+target_link_options(TamsuLauncher PRIVATE
+    -municode -mwindows -static $<$<CONFIG:MinSizeRel,Release>:-s>)
 target_compile_options(TamsuLauncher PRIVATE -municode)
-set_source_files_properties(res/TamsuLauncher.rc PROPERTIES
-    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/TamsuLauncher.manifest;${PROJECT_SOURCE_DIR}/res/TamsuLauncher.ico")
+# The resource script pulls these in; windres finds them through the include path.
 target_include_directories(TamsuLauncher PRIVATE res)
+set_source_files_properties(res/TamsuLauncher.rc PROPERTIES OBJECT_DEPENDS
+    "${PROJECT_SOURCE_DIR}/res/TamsuLauncher.manifest;${PROJECT_SOURCE_DIR}/res/TamsuLauncher.ico")
 
 # The cross-built unit tests are linked the same way, so Wine needs no mingw runtime DLL.
 foreach(test_program unit_tests run_tests)
