@@ -13,8 +13,9 @@ add_executable(TamsuLauncher WIN32
 target_link_libraries(TamsuLauncher PRIVATE tamsu_core shlwapi setupapi shell32 user32)
 # -municode: wmain rather than WinMain; -static: no libwinpthread or libstdc++ DLL beside the
 # launcher, where the loader would look for it first.
-target_link_options(TamsuLauncher PRIVATE
-    -municode -mwindows -static $<$<CONFIG:MinSizeRel,Release>:-s>)
+# --no-insert-timestamp: the same commit builds the same bytes.
+target_link_options(TamsuLauncher PRIVATE -municode -mwindows -static -Wl,--no-insert-timestamp
+    $<$<CONFIG:MinSizeRel,Release>:-s>)
 target_compile_options(TamsuLauncher PRIVATE -municode)
 # The resource script pulls these in; windres finds them through the include path.
 target_include_directories(TamsuLauncher PRIVATE res)

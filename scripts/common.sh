@@ -4,9 +4,13 @@
 TAMSU_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Installs the Debian packages that are not installed yet; a rerun with everything present
-# touches nothing.
+# touches nothing. With --with-recommends first, what they recommend comes too.
 ensure_packages() {
-    local missing=() package
+    local missing=() package recommends=--no-install-recommends
+    if [ "${1:-}" = --with-recommends ]; then
+        recommends=--install-recommends
+        shift
+    fi
     for package in "$@"; do
         if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
             missing+=("$package")
@@ -20,7 +24,7 @@ ensure_packages() {
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -q || return 1
-    apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+    apt-get install -y -q "$recommends" "${missing[@]}" </dev/null
 }
 
 # Generates the named UTF-8 locales (zh_CN en_US ...) that are missing. They are listed in

@@ -9,9 +9,10 @@ cd "$TAMSU_ROOT"
 # The cross compiler and GoogleTest's sources; 32-bit Wine; a virtual display, xdotool and
 # imagemagick to find, dismiss and photograph the notices, with CJK glyphs; pefile and
 # icoutils to read the executable.
-WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-i686-posix googletest wine wine32:i386
-    fonts-wine libxrender1:i386 xvfb xdotool imagemagick fonts-wqy-microhei python3-pefile
-    icoutils locales)
+WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-i686-posix googletest xvfb xdotool imagemagick
+    fonts-wqy-microhei python3-pefile icoutils locales)
+# Wine as the tests were proven with it: with what it recommends (fonts, X and GL libraries).
+WINE_PACKAGES=(wine wine32:i386 fonts-wine libxrender1:i386)
 
 echo "== Windows cross-build and tests under Wine"
 if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -19,6 +20,7 @@ if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386;
     apt-get update -q
 fi
 ensure_packages "${WINDOWS_PACKAGES[@]}"
+ensure_packages --with-recommends "${WINE_PACKAGES[@]}"
 # Wine takes the system language of the Chinese and English notices from the locale.
 ensure_locales zh_CN en_US
 

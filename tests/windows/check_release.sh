@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The Windows release, checked from the outside:  check_release.sh SOURCE_DIR BUILD_DIR
+#  - reproducible: the launcher built again from the same sources, in another build folder,
+#    has the same bytes;
+#  - packaged: CPack makes a ZIP of the kit, with the launcher at the top, the four tool folders
+#    and the read-me for kit assemblers.
+set -euo pipefail
+source_dir=$1
+build_dir=$2
+work=$build_dir/release-check
+rm -rf "$work"
+mkdir -p "$work"
+
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
+cmake -S "$source_dir" -B "$work/again" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
+    --toolchain "$source_dir/cmake/toolchain-i686-mingw32.cmake" >"$work/configure.log"
+cmake --build "$work/again" --target TamsuLauncher >"$work/build.log"
+if ! cmp "$build_dir/bin/TamsuLauncher.exe" "$work/again/bin/TamsuLauncher.exe"; then
+    echo "FAIL: two builds of one commit differ"
+    exit 1
+fi
+echo "reproducible: $(sha256sum <"$build_dir/bin/TamsuLauncher.exe" | cut -c1-16)"
+
+(cd "$build_dir" && cpack -G ZIP -B "$work/package" >"$work/cpack.log")
+zips=("$work"/package/*.zip)
+[ ${#zips[@]} -eq 1 ] && [ -f "${zips[0]}" ] || { echo "FAIL: no single ZIP: ${zips[*]}"; exit 1; }
+listing=$(/usr/bin/python3 - "${zips[0]}" <<'PY'
+import sys, zipfile
+names = zipfile.ZipFile(sys.argv[1]).namelist()
+top = {n.split("/", 1)[0] for n in names}
+assert len(top) == 1, top  # one folder, named after the kit
+print("\n".join(sorted(n.split("/", 1)[1] for n in names)))
+PY
+)
+expected=$(printf '%s\n' Alder24/ BirchPro/ Cedar24/ NewCedar/ README.txt TamsuLauncher.exe)
+if [ "$listing" != "$expected" ]; then
+    echo "FAIL: the ZIP holds"
+    echo "$listing"
+    exit 1
+fi
+echo "packaged: $(basename "${zips[0]}")"
