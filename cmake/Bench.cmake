@@ -4,9 +4,11 @@ add_custom_target(benchmarks)
 
 add_executable(trivial_run EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/tests/bench/trivial_run.cpp)
 add_dependencies(benchmarks trivial_run)
+# Linked as the launcher is, so the difference is the launcher's own work.
 if(WIN32)
-    # The same kind as the launcher: a static GUI-subsystem program with no window.
     target_link_options(trivial_run PRIVATE -static -mwindows)
+else()
+    target_link_options(trivial_run PRIVATE ${TAMSU_LINUX_RUNTIME_LINK})
 endif()
 
 find_package(benchmark QUIET)
