@@ -1,6 +1,7 @@
 """The real TamsuLauncher.exe under Wine, headless: every outcome, the detection pass call by
 call, the trace lines, the notices' arguments, the retry, the path limits, and where its
-libraries come from. Run one group per CTest test: test_launcher_wine.py Families|Notices|Limits
+libraries come from, and faults. Run one group per CTest test:
+test_launcher_wine.py Families|Notices|Limits|Faults
 """
 
 import os
@@ -237,6 +238,43 @@ class Limits(LauncherTest):
         run = run_launcher(self.config, kit)
         self.expect_run(run, kit, [SOC], ("nothing",))
         self.expect_traces(run, summary(soc=2), 1)
+
+
+class Faults(LauncherTest):
+    """Tools that cannot start, and a thousand interfaces at once."""
+
+    def test_missing_or_unstartable_tool_shows_nothing(self):
+        set_interfaces(self.config, SOC)
+        tool = os.path.join(self.kit.directory, "NewCedar", "TamsuPair.exe")
+        saved = tool + ".saved"
+        shutil.move(tool, saved)
+        try:
+            for case, content in (("missing", None), ("not a program", b"not a program\r\n")):
+                with self.subTest(case):
+                    if content is not None:
+                        with open(tool, "wb") as f:
+                            f.write(content)
+                    run = run_launcher(self.config, self.kit)
+                    self.assertEqual(run.returncode, 0)
+                    shell = run.named("ShellExecuteW")
+                    self.assertEqual(len(shell), 1)
+                    self.assertEqual(shell[0].args[2], self.kit.tool("NewCedar"))
+                    self.assertLessEqual(shell[0].result, 32, "the shell started something")
+                    self.assertEqual(run.named("MessageBoxW"), [])
+                    self.assertEqual(run.stdout, b"")
+                    self.expect_traces(run, summary(soc=2), 1)
+        finally:
+            if os.path.exists(tool):
+                os.remove(tool)
+            shutil.move(saved, tool)
+
+    def test_a_thousand_interfaces(self):
+        interfaces = [Interface("VID_7C2F&PID_2003&MI_%02X" % (n % 2), "7&%08x&0&0000" % n)
+                      for n in range(1000)]
+        set_interfaces(self.config, interfaces)
+        run = run_launcher(self.config, self.kit, timeout=300)
+        self.expect_run(run, self.kit, [interfaces], ("start", "NewCedar"))
+        self.expect_traces(run, summary(soc=1000), 1)
 
 
 if __name__ == "__main__":
