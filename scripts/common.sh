@@ -45,5 +45,7 @@ ensure_locales() {
 # Packages of the native build and its unit tests.
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 # Packages of the native end-to-end tests: simulated devices, a virtual display with a notice
-# box to find and photograph, CJK glyphs, the test locales, and namespaces for the elevation test.
-NATIVE_TEST_PACKAGES=(umockdev xvfb xdotool zenity imagemagick fonts-wqy-microhei locales util-linux)
+# box to find and photograph, CJK glyphs, the test locales, namespaces for the elevation and
+# fault tests, and Python for the simulated sysfs trees.
+NATIVE_TEST_PACKAGES=(umockdev xvfb xdotool zenity imagemagick fonts-wqy-microhei locales util-linux
+    python3)
