@@ -4,10 +4,8 @@
 #include "hid_scan.h"
 
 #include "bounded_format.h"
-#include "device_rules.h"
 #include "hid_sysfs_map.h"
 #include "text_linux.h"
-#include "trace.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -175,14 +173,6 @@ void VisitHidraw(const char* sysfsRoot, const char* classDirectory, const char* 
 }
 
 } // namespace
-
-void ReportHidInterfacePath(const wchar_t* path)
-{
-    wchar_t line[kPathChars];
-    FormatBoundedW(line, kPathChars, L"find: %s\n", path);
-    TraceWide(line);
-    ClassifyDevicePath(path);
-}
 
 void EnumHidDevicesUnder(const char* sysfsRoot)
 {

@@ -2,8 +2,6 @@
 #include "hid_scan.h"
 
 #include "bounded_format.h"
-#include "device_rules.h"
-#include "trace.h"
 
 #include <windows.h>
 
@@ -60,13 +58,7 @@ void VisitInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData)
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
     if (SetupDiGetDeviceInterfaceDetailW(set, interfaceData, detail, requiredSize, nullptr,
                                          nullptr))
-    {
-        wchar_t line[kPathChars];
-        FormatBoundedW(line, kPathChars, L"find: %s\n", detail->DevicePath);
-        TraceWide(line);
-        // The rules see the whole path, not the cut trace text.
-        ClassifyDevicePath(detail->DevicePath);
-    }
+        ReportHidInterfacePath(detail->DevicePath);
     HeapFree(GetProcessHeap(), 0, detail);
 }
 

@@ -1,10 +1,8 @@
 #include "fake_platform.h"
 
 #include "bounded_format.h"
-#include "device_rules.h"
 #include "hid_scan.h"
 #include "platform.h"
-#include "trace.h"
 
 std::wstring g_fakeModulePath;
 bool g_fakeModulePathWhole;
@@ -65,12 +63,7 @@ void EnumHidDevices()
     if (g_passesRun < g_fakePasses.size())
     {
         for (const std::wstring& path : g_fakePasses[g_passesRun])
-        {
-            wchar_t line[kPathChars];
-            FormatBoundedW(line, kPathChars, L"find: %s\n", path.c_str());
-            TraceWide(line);
-            ClassifyDevicePath(path.c_str());
-        }
+            ReportHidInterfacePath(path.c_str());
     }
     ++g_passesRun;
 }

@@ -1,5 +1,6 @@
 #include "counters.h"
 #include "fake_sysfs.h"
+#include "hid_scan.h"
 #include "hid_scan_linux.h"
 #include "trace_capture.h"
 
