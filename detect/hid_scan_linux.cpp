@@ -37,7 +37,8 @@ bool ReadFileBytes(int directoryFd, const char* name, unsigned char* out, size_t
     bool ok = true;
     while (*length < capacity)
     {
-        const ssize_t got = read(fd, out + *length, capacity - *length);
+        const size_t wanted = capacity - *length;
+        const ssize_t got = read(fd, out + *length, wanted);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -46,7 +47,7 @@ bool ReadFileBytes(int directoryFd, const char* name, unsigned char* out, size_t
             break;
         *length += static_cast<size_t>(got);
         // Sysfs hands over an attribute in one read; a short read is its end.
-        if (static_cast<size_t>(got) < capacity - (*length - static_cast<size_t>(got)))
+        if (static_cast<size_t>(got) < wanted)
             break;
     }
     close(fd);

@@ -22,9 +22,6 @@ namespace
 // By absolute path: the launcher runs as root and must not pick a program up from PATH.
 const char kZenityPath[] = "/usr/bin/zenity";
 
-// Room for any UTF-8 form of a 260-character text.
-constexpr size_t kUtf8PathBytes = kPathChars * 4;
-
 bool HasValue(const char* name)
 {
     const char* value = getenv(name);

@@ -1,7 +1,12 @@
 // Wide text and the bytes Linux uses for paths, environment and output.
 #pragma once
 
+#include "bounded_format.h"
+
 #include <cstddef>
+
+// Room for the UTF-8 form of any text that fits a path or trace buffer.
+constexpr size_t kUtf8PathBytes = kPathChars * 4;
 
 // UTF-8 to wide text. A byte that does not belong to valid UTF-8 becomes U+DC80 + byte, so
 // that any path's bytes survive the round trip through WideToUtf8. Returns false when the text

@@ -1,7 +1,6 @@
 // Trace lines go to standard error on Linux, wide ones as UTF-8.
 #include "trace.h"
 
-#include "bounded_format.h"
 #include "text_linux.h"
 
 #include <unistd.h>
@@ -13,7 +12,7 @@ void TraceNarrow(const char* line)
 
 void TraceWide(const wchar_t* line)
 {
-    char bytes[kPathChars * 4];
+    char bytes[kUtf8PathBytes];
     WideToUtf8(line, bytes, sizeof bytes);
     WriteText(STDERR_FILENO, bytes);
 }
