@@ -68,15 +68,20 @@ run_launcher() {
     shift 2
     local command=(umockdev-run)
     while read -r file; do command+=(-d "$file"); done < <(simulation_devices "$simulation")
+    # umockdev-run takes its arguments as text in the locale's encoding; a kit path that is not
+    # UTF-8 reaches the launcher through the environment instead.
+    run_recorded TAMSU_LAUNCHER="$kit/tamsu-launcher" "$@" \
+        "${command[@]}" -- /bin/sh -c 'exec "$TAMSU_LAUNCHER"'
+}
+
+# run_recorded [VAR=value...] COMMAND...: runs COMMAND with only those variables (and a plain
+# PATH) into a fresh OUT directory (stdout, stderr, rc), timing it in ELAPSED_MS.
+run_recorded() {
     OUT=$(mktemp -d "$WORK/out.XXXXXX")
     local start
     start=$(date +%s%N)
-    # umockdev-run takes its arguments as text in the locale's encoding; a kit path that is not
-    # UTF-8 reaches the launcher through the environment instead.
-    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin ASAN_OPTIONS=verify_asan_link_order=0 \
-        TAMSU_LAUNCHER="$kit/tamsu-launcher" "$@" \
-        "${command[@]}" -- /bin/sh -c 'exec "$TAMSU_LAUNCHER"' >"$OUT/stdout" 2>"$OUT/stderr" &&
-        echo 0 >"$OUT/rc" || echo $? >"$OUT/rc"
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin ASAN_OPTIONS=verify_asan_link_order=0 "$@" \
+        >"$OUT/stdout" 2>"$OUT/stderr" && echo 0 >"$OUT/rc" || echo $? >"$OUT/rc"
     ELAPSED_MS=$((($(date +%s%N) - start) / 1000000))
 }
 
@@ -310,19 +315,13 @@ group_elevation() {
 run_isolated() {
     local kit=$1 sysfs=$2
     shift 2
-    OUT=$(mktemp -d "$WORK/out.XXXXXX")
-    local start
-    start=$(date +%s%N)
-    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin ASAN_OPTIONS=verify_asan_link_order=0 \
-        HIDE_ZENITY="${HIDE_ZENITY:-0}" "$@" \
+    run_recorded HIDE_ZENITY="${HIDE_ZENITY:-0}" "$@" \
         unshare --mount --propagation private -- sh -c '
             mount --bind "$1" /sys || exit 90
             if [ "$HIDE_ZENITY" = 1 ] && [ -e /usr/bin/zenity ]; then
                 mount --bind /dev/null /usr/bin/zenity || exit 91
             fi
-            exec "$2"' sh "$sysfs" "$kit/tamsu-launcher" >"$OUT/stdout" 2>"$OUT/stderr" &&
-        echo 0 >"$OUT/rc" || echo $? >"$OUT/rc"
-    ELAPSED_MS=$((($(date +%s%N) - start) / 1000000))
+            exec "$2"' sh "$sysfs" "$kit/tamsu-launcher"
 }
 
 group_faults() {
