@@ -25,7 +25,7 @@ endif()
 if(TARGET tamsu_linux AND HIDAPI_HIDRAW_FOUND)
     add_executable(bench_scan EXCLUDE_FROM_ALL
         ${PROJECT_SOURCE_DIR}/tests/bench/bench_scan.cpp
-        ${PROJECT_SOURCE_DIR}/launch/trace_linux.cpp
+        ${PROJECT_SOURCE_DIR}/common/trace_linux.cpp
     )
     target_link_libraries(bench_scan PRIVATE tamsu_linux PkgConfig::HIDAPI_HIDRAW)
     add_dependencies(benchmarks bench_scan)

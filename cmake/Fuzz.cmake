@@ -10,5 +10,5 @@ endfunction()
 
 tamsu_fuzz_target(fuzz_classify tamsu_core)
 tamsu_fuzz_target(fuzz_base_directory tamsu_core)
-tamsu_fuzz_target(fuzz_report_descriptor tamsu_linux)
+tamsu_fuzz_target(fuzz_report_descriptor tamsu_detect_linux)
 tamsu_fuzz_target(fuzz_hid_sysfs_map tamsu_linux)

@@ -2,15 +2,18 @@
 # wide console-style entry, importing only libraries Windows takes from its system directory.
 enable_language(RC)
 
+# The detection pass joins the detection layer, which sees only common/.
+target_sources(tamsu_detect PRIVATE detect/hid_scan_windows.cpp)
+target_link_libraries(tamsu_detect PUBLIC setupapi)
+
 add_executable(TamsuLauncher WIN32
-    detect/hid_scan_windows.cpp
     launch/launcher_run.cpp
     launch/main_windows.cpp
     launch/platform_windows.cpp
-    launch/trace_windows.cpp
+    common/trace_windows.cpp
     res/TamsuLauncher.rc
 )
-target_link_libraries(TamsuLauncher PRIVATE tamsu_core shlwapi setupapi shell32 user32)
+target_link_libraries(TamsuLauncher PRIVATE tamsu_core shell32 user32)
 # -municode: wmain rather than WinMain; -static: no libwinpthread or libstdc++ DLL beside the
 # launcher, where the loader would look for it first.
 # --no-insert-timestamp: the same commit builds the same bytes.
