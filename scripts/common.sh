@@ -23,8 +23,9 @@ ensure_packages() {
     fi
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q || return 1
-    apt-get install -y -q "$recommends" "${missing[@]}" </dev/null
+    # On a busy machine another apt or unattended-upgrades may hold the lock for a while.
+    apt-get -o DPkg::Lock::Timeout=600 update -q || return 1
+    apt-get -o DPkg::Lock::Timeout=600 install -y -q "$recommends" "${missing[@]}" </dev/null
 }
 
 # Generates the named UTF-8 locales (zh_CN en_US ...) that are missing. They are listed in
