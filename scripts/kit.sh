@@ -53,7 +53,7 @@ if [ -n "$password_file" ] && ! { [ -f "$password_file" ] && [ -r "$password_fil
 fi
 
 if [ -n "$from" ]; then
-    build=$(realpath "$from")
+    build=$(realpath -e "$from" 2>/dev/null) || fail "no build folder $from"
 else
     build=$TAMSU_ROOT/build/windows
     # Only the launcher: the kit needs neither Wine nor the tests built.
@@ -62,7 +62,7 @@ else
 fi
 [ -z "$sign" ] || ensure_packages osslsigncode openssl ca-certificates
 # The kit's name as cpack spells it, e.g. TamsuPairKit-1.5.0-win32.
-name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConfig.cmake" 2>/dev/null)
+name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConfig.cmake" 2>/dev/null) || true
 [ -n "$name" ] || fail "$build is not a configured Windows build"
 output=${output:-$build}
 mkdir -p "$output"
