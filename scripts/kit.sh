@@ -11,7 +11,8 @@
 # --from: packs the launcher already built in BUILD instead of installing the build packages
 #   and building build/windows; a test uses it to pack the build it is checking.
 # --output: where the ZIP goes (default: the build folder).
-# Only a complete, verified kit is written; a failed run leaves the output folder as it was.
+# Only a complete, verified kit is written; a failed run leaves no kit ZIP behind, and no
+# half-signed launcher.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -66,6 +67,8 @@ name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConf
 [ -n "$name" ] || fail "$build is not a configured Windows build"
 output=${output:-$build}
 mkdir -p "$output"
+# An older kit of the same name must not outlive a failed run and pass for this run's.
+rm -f "$output/$name.zip" "$output/$name.zip.sha256"
 
 # Everything is made in a private folder beside the ZIP, so the last step is a rename.
 work=$(mktemp -d "$output/.kit.XXXXXX")
