@@ -9,6 +9,8 @@ function(tamsu_fuzz_target target library)
 endfunction()
 
 tamsu_fuzz_target(fuzz_classify tamsu_core)
+# The Windows path rules: drives, shares and both slashes give the split the most to get wrong.
 tamsu_fuzz_target(fuzz_base_directory tamsu_core)
+target_sources(fuzz_base_directory PRIVATE ${PROJECT_SOURCE_DIR}/launch/base_directory_windows.cpp)
 tamsu_fuzz_target(fuzz_report_descriptor tamsu_detect_linux)
 tamsu_fuzz_target(fuzz_hid_sysfs_map tamsu_linux)

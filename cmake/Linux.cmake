@@ -13,6 +13,7 @@ add_library(tamsu_detect_linux STATIC
 target_link_libraries(tamsu_detect_linux PUBLIC tamsu_detect)
 
 add_library(tamsu_linux STATIC
+    launch/base_directory_linux.cpp
     launch/platform_linux.cpp
     launch/elevation_linux.cpp
 )

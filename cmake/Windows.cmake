@@ -39,6 +39,7 @@ target_sources(tamsu_detect PRIVATE detect/hid_scan_windows.cpp)
 target_link_libraries(tamsu_detect PUBLIC setupapi)
 
 add_executable(TamsuLauncher WIN32
+    launch/base_directory_windows.cpp
     launch/launcher_run.cpp
     launch/main_windows.cpp
     launch/platform_windows.cpp

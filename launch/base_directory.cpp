@@ -2,16 +2,6 @@
 
 #include "bounded_format.h"
 
-namespace
-{
-
-bool IsSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
-
-} // namespace
-
 bool MakeBaseDirectory(const wchar_t* modulePath, wchar_t* out, size_t capacity)
 {
     if (out == nullptr || capacity == 0)
@@ -25,7 +15,7 @@ bool MakeBaseDirectory(const wchar_t* modulePath, wchar_t* out, size_t capacity)
     const wchar_t* directoryEnd = directory; // one past the last separator
     for (const wchar_t* c = directory; *c != L'\0'; ++c)
     {
-        if (IsSeparator(*c))
+        if (IsPathSeparator(*c))
             directoryEnd = c + 1;
     }
 
@@ -49,6 +39,7 @@ bool MakeBaseDirectory(const wchar_t* modulePath, wchar_t* out, size_t capacity)
     }
     directoryPart[length] = L'\0';
 
-    const wchar_t* trailer = (length == 0 || IsSeparator(directoryPart[length - 1])) ? L"" : L"\\";
+    const wchar_t* trailer =
+        (length == 0 || IsPathSeparator(directoryPart[length - 1])) ? L"" : L"\\";
     return FormatBoundedW(out, capacity, L"%s%s%s", drive, directoryPart, trailer) && whole;
 }

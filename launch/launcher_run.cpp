@@ -43,9 +43,10 @@ int RunLauncher()
     switch (decision.kind)
     {
     case kLaunchTool:
-        // The launcher runs elevated: a cut path could name another file, so it is never
-        // handed on.
-        if (baseWhole && FormatToolPath(*decision.target, baseDirectory, modulePath, kPathChars))
+        // The launcher runs elevated: a cut path could name another file, and a relative one
+        // would be searched for, so neither is handed on.
+        if (baseWhole && IsFullyQualifiedDirectory(baseDirectory) &&
+            FormatToolPath(*decision.target, baseDirectory, modulePath, kPathChars))
             StartTool(*decision.target, modulePath);
         break;
     case kLaunchManyFound:

@@ -8,9 +8,9 @@ cd "$TAMSU_ROOT"
 
 # The cross compiler and GoogleTest's sources; 32-bit Wine; a virtual display, xdotool and
 # imagemagick to find, dismiss and photograph the notices, with CJK glyphs; pefile and
-# icoutils to read the executable.
+# icoutils to read the executable; osslsigncode and openssl to sign the kit with a throwaway CA.
 WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-i686-posix googletest xvfb xdotool imagemagick
-    fonts-wqy-microhei python3-pefile icoutils locales)
+    fonts-wqy-microhei python3-pefile icoutils locales osslsigncode openssl ca-certificates)
 # Wine as the tests were proven with it: with what it recommends (fonts, X and GL libraries).
 WINE_PACKAGES=(wine wine32:i386 fonts-wine libxrender1:i386)
 

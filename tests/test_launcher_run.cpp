@@ -115,11 +115,27 @@ TEST_F(LauncherRun, ToolPathOverTheLimitStartsNothing)
     EXPECT_EQ(g_fakeEvents, (Events{L"pause 500", L"pass"}));
 
     // Two characters shorter, the whole path fits in 259 and is started.
+    const std::wstring shorter = L"C:\\" + std::wstring(233, L'k') + L"\\";
     ResetFakePlatform();
-    g_fakeModulePath = base.substr(2) + L"x.exe";
+    g_fakeModulePath = shorter + L"x.exe";
     g_fakePasses = {{kSocPath}};
     EXPECT_EQ(RunLauncher(), 0);
-    EXPECT_EQ(g_fakeEvents.back(), L"start open " + base.substr(2) + L"NewCedar\\TamsuPair.exe");
+    EXPECT_EQ(g_fakeEvents.back(), L"start open " + shorter + L"NewCedar\\TamsuPair.exe");
+}
+
+TEST_F(LauncherRun, RelativeBaseDirectoryStartsNothing)
+{
+    // Each would resolve against the current folder, where another TamsuPair.exe may wait.
+    for (const wchar_t* modulePath :
+         {L"x.exe", L"C:x.exe", L"\\kit\\x.exe", L"UNC\\srv\\share\\x.exe"})
+    {
+        SCOPED_TRACE(modulePath);
+        ResetFakePlatform();
+        g_fakeModulePath = modulePath;
+        g_fakePasses = {{kSocPath}};
+        EXPECT_EQ(RunLauncher(), 0);
+        EXPECT_EQ(g_fakeEvents, (Events{L"pause 500", L"pass"}));
+    }
 }
 
 } // namespace

@@ -43,6 +43,16 @@ TEST(BaseDirectory, BareFileNameGivesNothing)
     EXPECT_EQ(BaseDirectoryOf(L""), L"");
 }
 
+TEST(BaseDirectory, OnlyFullyQualifiedOnesAreUsable)
+{
+    for (const wchar_t* base : {L"C:\\Tools\\", L"c:/", L"\\\\server\\share\\kit\\",
+                                L"//srv/share/", L"\\\\?\\C:\\kit\\", L"\\\\?\\UNC\\srv\\share\\"})
+        EXPECT_TRUE(IsFullyQualifiedDirectory(base)) << base;
+    for (const wchar_t* base : {L"", L"C:", L"C:kit\\", L"\\kit\\", L"kit\\", L"UNC\\srv\\share\\",
+                                L"\\\\server\\", L"\\\\\\share\\", L"\\\\.\\pipe\\", L"1:\\"})
+        EXPECT_FALSE(IsFullyQualifiedDirectory(base)) << base;
+}
+
 TEST(BaseDirectory, ToolPathUnderIt)
 {
     wchar_t path[kPathChars];

@@ -18,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     wchar_t out[kPathChars];
     const bool whole = MakeBaseDirectory(modulePath.c_str(), out, kPathChars);
+    // The qualification test reads only within the terminated text, whatever it is given.
+    IsFullyQualifiedDirectory(modulePath.c_str());
     const size_t length = wcsnlen(out, kPathChars);
     if (length >= kPathChars)
         abort();

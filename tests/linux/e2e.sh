@@ -96,13 +96,12 @@ other_lines() {
     grep -v -e '^find: ' -e '^Pair: ' -e $'^nFlag: [0-9]*\r$' "$OUT/stderr" || true
 }
 
-# started_tools KIT [WAIT_SECONDS]: the stand-ins' log, once a line is there or the wait is over.
+# started_tools KIT [SECONDS]: the stand-ins' log, as soon as a line is there. A tool on a busy
+# machine may take long to start, so the wait only bounds a hang; a shorter one shows that
+# nothing started (the launcher has exited by then, so a tool it started is already running).
 started_tools() {
-    local log="$1/$STAND_IN_LOG" tries=$((${2:-5} * 10))
-    while [ ! -s "$log" ] && [ "$tries" -gt 0 ]; do
-        sleep 0.1
-        tries=$((tries - 1))
-    done
+    local log="$1/$STAND_IN_LOG" deadline=$((SECONDS + ${2:-60}))
+    while [ ! -s "$log" ] && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.1; done
     cat "$log" 2>/dev/null || true
 }
 
@@ -119,7 +118,7 @@ expect_started() {
 }
 
 expect_nothing_started() {
-    expect_eq "$(started_tools "$1" 1)" "" "started tools"
+    expect_eq "$(started_tools "$1" 2)" "" "started tools"
 }
 
 # expect_run HARDWARE_EXPECTED SUMMARY_COUNTS NFLAG NOTICE: the trace and result of one run.
@@ -207,6 +206,17 @@ group_kit_paths() {
         expect_started "$kit" SOC
     done
 
+    # On Linux a backslash is part of a name: the base directory ends at the last '/', not in
+    # the launcher's own file name, where a decoy folder would otherwise be taken for the kit.
+    CASE="launcher named with a backslash"
+    kit="$WORK/backslash"
+    new_kit "$kit"
+    cp "$LAUNCHER" "$kit/x\\tamsu-launcher"
+    mkdir -p "$kit/x\\NewCedar"
+    cp "$kit/BirchPro/TamsuPair.exe" "$kit/x\\NewCedar/TamsuPair.exe"
+    run_launcher "$kit" soc LANG=en_US.UTF-8 TAMSU_LAUNCHER="$kit/x\\tamsu-launcher"
+    expect_started "$kit" SOC
+
     CASE="missing tool"
     kit="$WORK/missing"
     new_kit "$kit"
@@ -241,12 +251,12 @@ group_notice_xvfb() {
     local display_file="$WORK/display"
     Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$display_file" 2>"$WORK/xvfb.log" &
     XVFB_PID=$!
-    local tries=50
-    while [ ! -s "$display_file" ] && [ "$tries" -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
+    local deadline=$((SECONDS + 60))
+    while [ ! -s "$display_file" ] && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.1; done
     local display=":$(head -n 1 "$display_file")"
     [ "$display" != ":" ] || { CASE=xvfb; fail "Xvfb did not start"; return; }
 
-    local kit="$WORK/kit" caption simulation lang shot window
+    local kit="$WORK/kit" caption simulation lang shot window deadline
     new_kit "$kit"
     for caption in Tips 提示; do
         if [ "$caption" = Tips ]; then simulation=none lang=en_US.UTF-8; else simulation=many lang=zh_CN.UTF-8; fi
@@ -255,18 +265,25 @@ group_notice_xvfb() {
         rm -f "$shot"
         run_launcher "$kit" "$simulation" LANG="$lang" DISPLAY="$display" &
         local runner=$!
+        # The box comes after the 3.5 s of two passes, and zenity's first start on a fresh
+        # machine builds the font caches: wait for it generously, and for it to be drawn.
         window=""
-        for _ in $(seq 100); do
-            window=$(DISPLAY=$display xdotool search --name "^$caption\$" 2>/dev/null | head -n 1) && [ -n "$window" ] && break
-            sleep 0.1
+        deadline=$((SECONDS + 90))
+        while [ -z "$window" ] && [ "$SECONDS" -lt "$deadline" ]; do
+            window=$(DISPLAY=$display xdotool search --name "^$caption\$" 2>/dev/null | head -n 1) || true
+            [ -n "$window" ] || sleep 0.2
         done
         if [ -z "$window" ]; then
-            fail "no window named $caption appeared"
+            fail "no window named $caption appeared within 90 s"
             wait "$runner"
             continue
         fi
-        sleep 0.5 # let it draw
-        DISPLAY=$display import -window root "$shot"
+        local colours=0
+        while [ "$colours" -le 2 ] && [ "$SECONDS" -lt "$deadline" ]; do
+            sleep 0.2
+            DISPLAY=$display import -window root "$shot"
+            colours=$(identify -format '%k' "$shot" 2>/dev/null || echo 0)
+        done
         DISPLAY=$display xdotool windowfocus --sync "$window" key --clearmodifiers Return
         wait "$runner"
         # OUT and ELAPSED_MS were set in the background subshell: read the newest output.
@@ -274,9 +291,7 @@ group_notice_xvfb() {
         expect_eq "$(cat "$OUT/rc")" 0 "exit code after dismissal"
         # The notice was the box, not a line (zenity may add warnings of its own).
         grep -q -e '^Tips: ' -e '^提示: ' "$OUT/stderr" && fail "the notice went to standard error"
-        local colours
-        colours=$(identify -format '%k' "$shot" 2>/dev/null || echo 0)
-        [ "$colours" -gt 2 ] || fail "the photograph $shot looks empty ($colours colours)"
+        [ "$colours" -gt 2 ] || fail "the photograph $shot still looked empty ($colours colours)"
         echo "photograph: $shot"
     done
 }

@@ -1,3 +1,4 @@
+#include "base_directory.h"
 #include "elevation_linux.h"
 #include "platform.h"
 #include "text_linux.h"
@@ -153,6 +154,19 @@ TEST(PlatformLinux, ModuleAndToolPaths)
     // 237 + 22 characters fit in 259; one more does not.
     EXPECT_TRUE(FormatToolPath(target, std::wstring(237, L'k').c_str(), path, 260));
     EXPECT_FALSE(FormatToolPath(target, std::wstring(238, L'k').c_str(), path, 260));
+}
+
+TEST(PlatformLinux, BaseDirectoryEndsAtTheLastSlash)
+{
+    // A backslash is an ordinary file-name character here, never a separator.
+    wchar_t base[260];
+    ASSERT_TRUE(MakeBaseDirectory(L"/K/x\\tamsu-launcher", base, 260));
+    EXPECT_EQ(std::wstring(base), L"/K/");
+    ASSERT_TRUE(MakeBaseDirectory(L"/K/a\\b/tamsu-launcher", base, 260));
+    EXPECT_EQ(std::wstring(base), L"/K/a\\b/");
+    EXPECT_TRUE(IsFullyQualifiedDirectory(L"/K/"));
+    EXPECT_FALSE(IsFullyQualifiedDirectory(L"K/"));
+    EXPECT_FALSE(IsFullyQualifiedDirectory(L"C:\\K\\"));
 }
 
 // Elevation against stand-ins for pkexec that record what they were given.

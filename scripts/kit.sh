@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# Builds the Windows launcher and writes the kit ZIP: the layout `cmake --install` (and so
+# cpack) makes, plus SHA256SUMS of every file in it, and a checksum file beside the ZIP.
+#
+#   kit.sh [--sign PKCS12 [--password-file FILE] [--timestamp URL]] [--from BUILD] [--output DIR]
+#   kit.sh --sign PKCS11_KEY_URI --pkcs11-module MODULE --certs CERTS [--password-file PIN] ...
+#
+# --sign: Authenticode-signs the launcher in the kit (SHA-256; description from the version
+#   record), from a PKCS12 file or a key on a hardware token. The password or PIN comes from a
+#   file, never from the command line. --timestamp adds an RFC 3161 timestamp from that URL.
+# --from: packs the launcher already built in BUILD instead of installing the build packages
+#   and building build/windows; a test uses it to pack the build it is checking.
+# --output: where the ZIP goes (default: the build folder).
+# Only a complete, verified kit is written; a failed run leaves the output folder as it was.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+USAGE="usage: kit.sh [--sign PKCS12 [--password-file FILE] [--timestamp URL]] [--from BUILD] [--output DIR]"
+fail() {
+    echo "kit.sh: $*" >&2
+    exit 1
+}
+
+sign= password_file= timestamp= from= output= module= certs=
+while [ $# -gt 0 ]; do
+    [ $# -ge 2 ] || fail "$USAGE"
+    case $1 in
+        --sign) sign=$2 ;;
+        --password-file) password_file=$2 ;;
+        --timestamp) timestamp=$2 ;;
+        --from) from=$2 ;;
+        --output) output=$2 ;;
+        --pkcs11-module) module=$2 ;;
+        --certs) certs=$2 ;;
+        *) fail "$USAGE" ;;
+    esac
+    shift 2
+done
+if [ -z "$sign" ] && [ -n "$password_file$timestamp$module$certs" ]; then
+    fail "--password-file, --timestamp, --pkcs11-module and --certs only go with --sign"
+fi
+token=
+if [[ $sign == pkcs11:* ]]; then
+    token=1
+    [ -n "$module" ] && [ -n "$certs" ] || fail "a key on a token needs --pkcs11-module and --certs"
+    [ -r "$certs" ] || fail "cannot read the certificate file $certs"
+elif [ -n "$sign" ]; then
+    [ -z "$module$certs" ] || fail "--pkcs11-module and --certs go with a pkcs11: key"
+    [ -f "$sign" ] && [ -r "$sign" ] || fail "cannot read the PKCS12 file $sign"
+fi
+if [ -n "$password_file" ] && ! { [ -f "$password_file" ] && [ -r "$password_file" ]; }; then
+    fail "cannot read the password file $password_file"
+fi
+
+if [ -n "$from" ]; then
+    build=$(realpath -e "$from" 2>/dev/null) || fail "no build folder $from"
+else
+    build=$TAMSU_ROOT/build/windows
+    # Only the launcher: the kit needs neither Wine nor the tests built.
+    ensure_packages cmake ninja-build g++-mingw-w64-i686-posix googletest
+    (cd "$TAMSU_ROOT" && cmake --preset windows && cmake --build --preset windows --target TamsuLauncher)
+fi
+[ -z "$sign" ] || ensure_packages osslsigncode openssl ca-certificates
+# The kit's name as cpack spells it, e.g. TamsuPairKit-1.5.0-win32.
+name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConfig.cmake" 2>/dev/null) || true
+[ -n "$name" ] || fail "$build is not a configured Windows build"
+output=${output:-$build}
+mkdir -p "$output"
+
+# Everything is made in a private folder beside the ZIP, so the last step is a rename.
+work=$(mktemp -d "$output/.kit.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+trap 'exit 1' HUP INT TERM
+kit=$work/$name
+cmake --install "$build" --prefix "$kit" >"$work/install.log" || fail "cmake --install $build failed"
+launcher=$kit/TamsuLauncher.exe
+[ -f "$launcher" ] || fail "no TamsuLauncher.exe in $build: build it first"
+
+# Runs openssl pkcs12 on the signing file; files from older tools need the legacy algorithms.
+pkcs12() {
+    local pass=(-passin pass:)
+    [ -z "$password_file" ] || pass=(-passin "file:$password_file")
+    openssl pkcs12 -in "$sign" "${pass[@]}" "$@" 2>>"$work/pkcs12.log" ||
+        openssl pkcs12 -legacy -in "$sign" "${pass[@]}" "$@" 2>>"$work/pkcs12.log"
+}
+
+# Signs the staged copy of the launcher (never the build's own file) into a new file, checks
+# the signature, and only then puts it in place of the copy.
+sign_launcher() {
+    local rc=$TAMSU_ROOT/res/TamsuLauncher.rc description url origin=$sign
+    [ -z "$token" ] || origin=$certs
+    description=$(sed -n 's/^ *VALUE "FileDescription", "\(.*\)"$/\1/p' "$rc")
+    url=$(sed -n 's/^ *VALUE "URL", "\(.*\)"$/\1/p' "$rc")
+    local args=(sign -h sha256 -n "$description")
+    [ -z "$url" ] || args+=(-i "$url")
+    [ -z "$password_file" ] || args+=(-readpass "$password_file")
+    [ -z "$timestamp" ] || args+=(-ts "$timestamp")
+    if [ -n "$token" ]; then
+        cp "$certs" "$work/chain.pem"
+        args+=(-pkcs11module "$module" -certs "$certs" -key "$sign")
+    else
+        if ! pkcs12 -nokeys -out "$work/chain.pem"; then
+            grep -q 'invalid password' "$work/pkcs12.log" && fail "wrong password for $sign"
+            fail "$sign is not a PKCS12 file this OpenSSL can read"
+        fi
+        args+=(-pkcs12 "$sign")
+    fi
+    # The signing certificate: the PKCS12's own, or the first in the token's certificate file.
+    if [ -n "$token" ]; then
+        openssl x509 -in "$certs" -out "$work/leaf.pem" 2>/dev/null || fail "no certificate in $certs"
+    else
+        pkcs12 -nokeys -clcerts -out "$work/leaf.pem" && [ -s "$work/leaf.pem" ] ||
+            fail "no certificate for the key in $sign"
+    fi
+    local usage
+    usage=$(openssl x509 -in "$work/leaf.pem" -noout -ext extendedKeyUsage 2>/dev/null) || true
+    [[ $usage == *"Code Signing"* ]] ||
+        fail "the certificate in $origin cannot sign code: it lacks the Code Signing extended key usage"
+    openssl x509 -in "$work/leaf.pem" -noout -checkend 0 >/dev/null || fail "the certificate in $origin has expired"
+
+    osslsigncode "${args[@]}" -in "$launcher" -out "$work/signed.exe" >"$work/sign.log" 2>&1 ||
+        fail "osslsigncode could not sign the launcher${timestamp:+ with a timestamp from $timestamp}"
+    # Trusted: the system's CAs and the certificates that came with the key.
+    cat "$work/chain.pem" /etc/ssl/certs/ca-certificates.crt >"$work/trust.pem"
+    osslsigncode verify -in "$work/signed.exe" -CAfile "$work/trust.pem" -TSA-CAfile "$work/trust.pem" \
+        >"$work/verify.log" 2>&1 ||
+        fail "the signed launcher does not verify against the system's CAs and those that came with $origin"
+    mv -f "$work/signed.exe" "$launcher"
+    signer=$(openssl x509 -in "$work/leaf.pem" -noout -subject -nameopt oneline)
+    signer=${signer#subject=}
+}
+
+if [ -n "$sign" ]; then
+    sign_launcher
+fi
+
+# A user checks the unpacked kit with `sha256sum -c SHA256SUMS` in its folder.
+(cd "$kit" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | while IFS= read -r file; do
+    sha256sum -- "$file"
+done) >"$work/SHA256SUMS"
+mv "$work/SHA256SUMS" "$kit/SHA256SUMS"
+(cd "$work" && cmake -E tar cf "$name.zip" --format=zip -- "$name")
+(cd "$work" && sha256sum -- "$name.zip" >"$name.zip.sha256")
+mv -f "$work/$name.zip" "$output/$name.zip"
+mv -f "$work/$name.zip.sha256" "$output/$name.zip.sha256"
+
+echo "kit: $output/$name.zip"
+if [ -n "$sign" ]; then
+    echo "launcher signed by $signer${timestamp:+, timestamped by $timestamp}"
+else
+    echo "kit.sh: the launcher in this kit is NOT signed (--sign PKCS12 signs it)" >&2
+fi
