@@ -353,7 +353,8 @@ class Run:
             elif m := TRACE.match(line):
                 self.traces.append(unescape(m.group(2)))
             elif m := LOADED.match(line):
-                self.loaded.append(unescape(m.group(1), cut=bool(m.group(2))))
+                path = unescape(m.group(1), cut=bool(m.group(2)))
+                self.loaded.append(CutText(path) if m.group(2) else path)
 
     def named(self, *names):
         return [c for c in self.calls if c.name in names]
