@@ -12,7 +12,9 @@ namespace
 // setupapi, shell32, shlwapi and user32 are delay-loaded (cmake/Windows.cmake): each is bound
 // at its first call, after the search is locked, from the system directory by full path. Were
 // that to fail, the helper would try the plain name, which the lock (or, on systems without
-// it, the system's list of known libraries) keeps in the system directory too.
+// it, the system's list of known libraries) keeps in the system directory too. Like any
+// import they stay for the process: the shell may still run threads in shell32 after
+// ShellExecuteW returns, and the process ends right after.
 FARPROC WINAPI LoadDelayedLibrary(unsigned notification, PDelayLoadInfo info)
 {
     if (notification != dliNotePreLoadLibrary)
