@@ -2,6 +2,7 @@
 #include "hid_scan.h"
 
 #include "bounded_format.h"
+#include "system_library_windows.h"
 
 #include <windows.h>
 
@@ -22,11 +23,11 @@ namespace
 {
 
 // The launcher runs elevated from wherever the kit was unpacked: hid.dll is not one of the
-// libraries Windows always takes from the system directory, so it is loaded from there
-// explicitly and never found beside the launcher.
+// libraries Windows always takes from the system directory, so it is loaded from there by full
+// path and never found beside the launcher.
 bool ReadHidClassGuid(GUID* guid)
 {
-    HMODULE hid = LoadLibraryExW(L"hid.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE hid = LoadSystemLibrary("hid.dll");
     if (hid == nullptr)
         return false;
     bool found = false;

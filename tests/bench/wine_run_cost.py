@@ -24,7 +24,7 @@ def main():
     os.environ.update(
         TAMSU_LAUNCHER=os.path.join(build, "bin", "TamsuLauncher.exe"),
         TAMSU_STAND_IN=os.path.join(build, "tests", "windows", "stand-in", "TamsuPair.exe"),
-        TAMSU_PLANTED_HID=os.path.join(build, "tests", "windows", "planted", "hid.dll"),
+        TAMSU_PLANTED_LIBRARY=os.path.join(build, "tests", "windows", "planted", "planted.dll"),
         TAMSU_WINE_WORK=work)
     config = winekit.Config()
     winekit.prepare(config)

@@ -14,13 +14,6 @@ import pefile
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 LANG_EN_US, LANG_ZH_CN = 0x0409, 0x0804
-# Libraries Windows always maps from its system directory (KnownDLLs), whatever lies beside
-# the program.
-SYSTEM_LIBRARIES = {
-    "advapi32.dll", "comdlg32.dll", "gdi32.dll", "imm32.dll", "kernel32.dll", "msvcrt.dll",
-    "ole32.dll", "oleaut32.dll", "rpcrt4.dll", "setupapi.dll", "shell32.dll", "shlwapi.dll",
-    "user32.dll",
-}
 ASM_V1, ASM_V3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
 
 LAUNCHER, MANIFEST_SOURCE = sys.argv[1:3]
@@ -53,19 +46,17 @@ class LauncherExecutable(unittest.TestCase):
         self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem,
                          pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
 
-    def test_imports_only_system_libraries(self):
-        imports = {entry.dll.decode().lower(): [i.name.decode() for i in entry.imports if i.name]
+    def test_binds_only_kernel32_and_the_c_runtime_at_start(self):
+        # Everything else is bound after wmain has locked the library search; a library bound
+        # at start, with what it imports, would be looked for beside the launcher first.
+        imports = {entry.dll.decode().lower(): {i.name.decode() for i in entry.imports if i.name}
                    for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
-        self.assertNotIn("hid.dll", imports)
-        self.assertLessEqual(set(imports), SYSTEM_LIBRARIES)
-        self.assertFalse(hasattr(self.pe, "DIRECTORY_ENTRY_DELAY_IMPORT"))
-        # hid.dll is loaded by hand from the system directory; the DLL search is restricted
-        # before that; the substring test is the shell's own.
-        functions = {f for names in imports.values() for f in names}
-        self.assertFalse({f for f in functions if f.startswith("HidD_")})
-        self.assertIn("LoadLibraryExW", imports["kernel32.dll"])
-        self.assertIn("SetDefaultDllDirectories", imports["kernel32.dll"])
-        self.assertIn("StrStrIW", imports["shlwapi.dll"])
+        self.assertEqual(set(imports), {"kernel32.dll", "msvcrt.dll"})
+        # Looked up at run time: Vista and Windows 7 without its loader update lack it, and
+        # the loader refuses a program that imports a missing function.
+        self.assertNotIn("SetDefaultDllDirectories", imports["kernel32.dll"])
+        self.assertLessEqual({"GetProcAddress", "SetDllDirectoryW", "GetSystemDirectoryW",
+                              "LoadLibraryExW"}, imports["kernel32.dll"])
 
     def test_manifest_asks_for_administrator_rights_and_nothing_else(self):
         manifests = resources(self.pe, RT_MANIFEST)

@@ -6,10 +6,12 @@ test_launcher_wine.py Families|Notices|Limits|Faults
 
 import os
 import shutil
+import time
 import unittest
 
-from winekit import (Config, Interface, Kit, restart_server, run_launcher, set_interfaces,
-                     launcher_name, wait_for_line)
+from winekit import (ALL_PLANTED_OVERRIDE, FAMILY_FOLDERS, PLANTED_NAMES, Config, CutText,
+                     Interface, Kit, launcher_name, restart_server, run_launcher, set_interfaces,
+                     utf16_length, wait_for_line)
 
 SUN_COL01 = Interface("VID_1BCF&PID_0501&COL01", "7&2c3d4e5f&0&0000")
 # The collection text lies past what the trace line keeps: only the whole path counts it.
@@ -17,6 +19,7 @@ SUN_COL02_LONG = Interface("VID_1BCF&PID_0501", "7&2c3d4e5f&0&0001", "x" * 190 +
 MOUSE = Interface("VID_046D&PID_C52B&MI_00", "7&3e4f5a6b&0&0000")
 SOC = [Interface("VID_7C2F&PID_2003&MI_00"), Interface("VID_7C2F&PID_2003&MI_01&COL01")]
 ENTRY = Interface("VID_7C2F&PID_1100&COL02", "8&11223344&0&0002")
+ENTRY_QUOTED = Interface("VID_7C2F&PID_1100&COL02", '8&"quoted"&0&0003')
 BK = [Interface("VID_7C2F&PID_2000&MI_00"), Interface("VID_7C2F&PID_2002&COL01")]
 
 NOTICES = {
@@ -31,6 +34,13 @@ NOTICES = {
 }
 LANGUAGES = {"zh": ("zh_CN.UTF-8", 0x0804), "en": ("en_US.UTF-8", 0x0409)}
 DETAIL_HEADER = 4  # the detail record's size field, before the path
+SYSTEM = "C:\\windows\\system32\\"
+# The delay-loaded libraries and the functions the launcher calls in each.
+DELAY_LOADED = {
+    "setupapi.dll": {"SetupDiGetClassDevsW", "SetupDiEnumDeviceInterfaces",
+                     "SetupDiGetDeviceInterfaceDetailW", "SetupDiDestroyDeviceInfoList"},
+    "shlwapi.dll": {"StrStrIW"}, "shell32.dll": {"ShellExecuteW"}, "user32.dll": {"MessageBoxW"},
+}
 
 
 def summary(sun=0, sun2=0, bk24=0, bk5=0, soc=0, entry=0):
@@ -51,18 +61,26 @@ class LauncherTest(unittest.TestCase):
         passes: the interfaces each pass finds (None: the device list cannot be had);
         outcome: ("start", folder), ("notice", kind, language) or ("nothing",)."""
         self.assertEqual(run.returncode, 0)
-        calls = list(run.calls)
+        calls = self.without_binding(run.calls)
 
         def take(name, *args):
             self.assertTrue(calls, "the run ended before %s" % name)
             call = calls.pop(0)
             self.assertEqual(call.name, name, "expected %s, got %r" % (name, call))
             for i, expected in enumerate(args):
-                if expected is not None:
-                    self.assertEqual(call.args[i], expected, "argument %d of %r" % (i, call))
+                if expected is None:
+                    continue
+                message = "argument %d of %r" % (i, call)
+                if isinstance(call.args[i], CutText):  # the trace kept only its beginning
+                    self.assertTrue(expected.startswith(call.args[i]), message)
+                else:
+                    self.assertEqual(call.args[i], expected, message)
             return call
 
-        take("SetDefaultDllDirectories", 0x800)  # before anything else is loaded
+        # Looked up, so that systems without it still load the launcher; called before
+        # anything else is loaded.
+        take("GetProcAddress", None, "SetDefaultDllDirectories")
+        take("SetDefaultDllDirectories", 0x800)
         length = take("GetModuleFileNameW", 0, None, 260).result
         self.assertEqual(length, module_length or len(kit.launcher))
         take("Sleep", 500)
@@ -86,11 +104,14 @@ class LauncherTest(unittest.TestCase):
         self.assertEqual(run.traces[:len(finds)], finds)
         self.assertEqual(len(run.traces), len(finds) + 2)
 
-        # Libraries only from the system directory; the planted hid.dll stays where it is.
+        # Libraries only from the system directory; the planted ones stay where they are.
         for path in run.loaded:
-            if not path.lower().endswith(".exe"):
-                self.assertTrue(path.lower().startswith("c:\\windows\\system32\\"), path)
-        self.assertFalse(os.path.exists(kit.planted_marker()), "planted hid.dll was loaded")
+            if isinstance(path, CutText):  # the launcher or its tool on a long path
+                programs = [kit.launcher] + [kit.tool(f) for f in FAMILY_FOLDERS]
+                self.assertTrue(any(p.startswith(path) for p in programs), path)
+            elif not path.lower().endswith(".exe"):
+                self.assertTrue(path.lower().startswith(SYSTEM.lower()), path)
+        self.assertEqual(kit.planted_loaded(), [], "planted libraries were loaded")
 
         started = kit.started(wait_for=outcome[1] if outcome[0] == "start" else None)
         self.assertEqual(started, [outcome[1]] if outcome[0] == "start" else [])
@@ -101,11 +122,32 @@ class LauncherTest(unittest.TestCase):
                                                  '"%s"' % kit.tool(started[0])))
             self.assertEqual(directory.rstrip("\\"), "Z:" + self.config.work.replace("/", "\\"))
 
+    def without_binding(self, calls):
+        """The launcher's calls without the binding of the delay-loaded libraries, which is
+        checked here: each is loaded by its full system path once, after the search is
+        locked, and looked up for the functions the launcher calls."""
+        lock = next(i for i, c in enumerate(calls) if c.name == "SetDefaultDllDirectories")
+        libraries, own = {}, []
+        for index, call in enumerate(calls):
+            if call.name == "LoadLibraryExW" and call.args[0] != SYSTEM + "hid.dll":
+                name = call.args[0][len(SYSTEM):].lower()
+                self.assertEqual(call.args, [SYSTEM + name, 0, 0x800])
+                self.assertIn(name, DELAY_LOADED)
+                self.assertNotIn(name, libraries.values(), "loaded twice")
+                self.assertGreater(index, lock, "loaded before the search was locked")
+                libraries[call.result] = name
+            elif call.name == "GetProcAddress" and call.args[0] in libraries:
+                self.assertIn(call.args[1], DELAY_LOADED[libraries[call.args[0]]])
+            else:
+                own.append(call)
+        return own
+
     def expect_pass(self, take, interfaces):
         """One detection pass: class GUID from the system's hid.dll, the set of present
         interfaces, a size query and one heap block per interface, the set released."""
-        hid = take("LoadLibraryExW", "hid.dll", 0, 0x800).result
+        hid = take("LoadLibraryExW", SYSTEM + "hid.dll", 0, 0x800).result
         self.assertNotEqual(hid, 0)
+        take("GetProcAddress", hid, "HidD_GetHidGuid")
         guid = take("HidD_GetHidGuid").args[0]
         take("FreeLibrary", hid)
         if interfaces is None:
@@ -153,6 +195,10 @@ class Families(LauncherTest):
 
     def test_entry_receiver(self):
         self.check_family([ENTRY], "BirchPro", summary(entry=1))
+
+    def test_entry_receiver_whose_path_holds_a_quote(self):
+        self.assertIn('"', ENTRY_QUOTED.path)
+        self.check_family([ENTRY_QUOTED], "BirchPro", summary(entry=1))
 
     def test_bk_receiver_on_both_counters(self):
         self.check_family(BK, "Cedar24", summary(bk24=1, bk5=1))
@@ -231,6 +277,39 @@ class Limits(LauncherTest):
         self.expect_run(run, kit, [SOC], ("nothing",), module_length=260)
         self.expect_traces(run, summary(soc=2), 1)
 
+    def test_emoji_kit_path_of_259_characters(self):
+        # Two UTF-16 units per emoji, four bytes each in the Unix folder names, which must
+        # stay under 256 bytes; Wine's trace keeps only the beginning of such a tool path.
+        emoji = "\U0001F600"
+        relative = "emoji\\" + emoji * 50 + "\\" + emoji * 50 + "\\" + emoji * 12 + "d"
+        kit = Kit(self.config, relative, launcher_name(22))
+        self.assertEqual((utf16_length(kit.launcher), utf16_length(kit.tool("NewCedar"))),
+                         (259, 259))
+        set_interfaces(self.config, SOC)
+        run = run_launcher(self.config, kit)
+        self.assertIsInstance(run.named("ShellExecuteW")[0].args[2], CutText)
+        self.expect_run(run, kit, [SOC], ("start", "NewCedar"), module_length=259)
+
+    def test_kit_on_a_share_starts_nothing_from_the_current_folder(self):
+        # Wine names a launcher started as \\srv\share\kit\... "UNC\srv\share\kit\...": a
+        # path relative to the current folder, where a same-named tool may wait.
+        kit = Kit(self.config, "kit", root=(os.path.join(self.config.unc, "srv", "share"),
+                                            "\\\\srv\\share\\"))
+        decoy = os.path.join(self.config.work, "UNC", "srv", "share", "kit", "NewCedar",
+                             "TamsuPair.exe")
+        os.makedirs(os.path.dirname(decoy), exist_ok=True)
+        shutil.copy(self.config.stand_in, decoy)
+        if os.path.exists(decoy + ".started"):
+            os.remove(decoy + ".started")
+        set_interfaces(self.config, SOC)
+        run = run_launcher(self.config, kit)
+        deadline = time.time() + (10 if run.named("ShellExecuteW") else 0)
+        while not os.path.exists(decoy + ".started") and time.time() < deadline:
+            time.sleep(0.05)
+        self.assertFalse(os.path.exists(decoy + ".started"), "the decoy started")
+        self.expect_run(run, kit, [SOC], ("nothing",),
+                        module_length=len("UNC\\srv\\share\\kit\\TamsuLauncher.exe"))
+
     def test_tool_path_over_259_characters_starts_nothing(self):
         kit = self.limit_kit("tool", 238)
         self.assertEqual(len(kit.tool("NewCedar")), 260)
@@ -267,6 +346,17 @@ class Faults(LauncherTest):
             if os.path.exists(tool):
                 os.remove(tool)
             shutil.move(saved, tool)
+
+    def test_planted_libraries_are_never_loaded(self):
+        kit = Kit(self.config, "planted")
+        kit.plant(PLANTED_NAMES)
+        for order, planted_order in (("native first", ALL_PLANTED_OVERRIDE), ("default", "")):
+            for interfaces, outcome in ((SOC, ("start", "NewCedar")),
+                                        (SOC + [ENTRY], ("notice", "many", "en"))):
+                with self.subTest(order=order, outcome=outcome[0]):
+                    set_interfaces(self.config, interfaces)
+                    run = run_launcher(self.config, kit, planted_order=planted_order)
+                    self.expect_run(run, kit, [interfaces], outcome)
 
     def test_a_thousand_interfaces(self):
         interfaces = [Interface("VID_7C2F&PID_2003&MI_%02X" % (n % 2), "7&%08x&0&0000" % n)

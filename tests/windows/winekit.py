@@ -22,6 +22,15 @@ FAMILY_FOLDERS = ("Alder24", "NewCedar", "BirchPro", "Cedar24")
 BASE_OVERRIDES = "mscoree,mshtml=;winebus.sys=d"
 # A hid.dll lies beside every test launcher; this makes Wine prefer it wherever it is searched.
 PLANTED_OVERRIDE = "hid=n,b"
+# Copies planted beside a launcher: hid.dll, libraries the shell or the message box may load
+# by name at run time (none of them known to Windows as always coming from the system
+# directory), the C runtime support library of a dynamically linked build, libraries Wine's
+# own system libraries import, and the system libraries the launcher calls.
+PLANTED_NAMES = ("hid.dll", "uxtheme.dll", "dwmapi.dll", "cryptbase.dll", "propsys.dll",
+                 "winmm.dll", "libgcc_s_dw2-1.dll", "version.dll", "shcore.dll", "setupapi.dll",
+                 "shell32.dll", "shlwapi.dll", "user32.dll")
+# Wine prefers a copy of each wherever it is searched.
+ALL_PLANTED_OVERRIDE = ",".join(n[:-len(".dll")] for n in PLANTED_NAMES) + "=n,b"
 
 # Launcher file names of the module-path limit tests: they must be known to the relay filter.
 def launcher_name(length):
@@ -31,7 +40,8 @@ def launcher_name(length):
 LAUNCHER_NAMES = ["TamsuLauncher.exe", launcher_name(22), launcher_name(23)]
 
 RELAYED = [
-    "SetDefaultDllDirectories", "GetModuleFileNameW", "LoadLibraryExW", "FreeLibrary",
+    "GetProcAddress", "SetDefaultDllDirectories", "SetDllDirectoryW", "GetModuleFileNameW",
+    "LoadLibraryA", "LoadLibraryW", "LoadLibraryExA", "LoadLibraryExW", "FreeLibrary",
     "HidD_GetHidGuid", "SetupDiGetClassDevsW", "SetupDiEnumDeviceInterfaces",
     "SetupDiGetDeviceInterfaceDetailW", "SetupDiDestroyDeviceInfoList", "HeapAlloc",
     "RtlAllocateHeap", "HeapFree", "RtlFreeHeap", "Sleep", "GetSystemDefaultLangID",
@@ -46,22 +56,25 @@ class Config:
         env = os.environ
         self.launcher = env["TAMSU_LAUNCHER"]
         self.stand_in = env["TAMSU_STAND_IN"]
-        self.planted_hid = env["TAMSU_PLANTED_HID"]
+        self.planted_library = env["TAMSU_PLANTED_LIBRARY"]
         self.failing_setupapi = env.get("TAMSU_FAILING_SETUPAPI", "")
         self.work = env["TAMSU_WINE_WORK"]
         self.unit_prefix = env.get("TAMSU_UNIT_PREFIX", "")
         self.artefacts = env.get("TAMSU_ARTEFACTS", "")
         self.prefix = os.path.join(self.work, "prefix")
         self.drive = os.path.join(self.work, "drive")  # drive K:
+        self.unc = os.path.join(self.work, "unc")  # \\server\share\... under it
 
 
-def wine_env(config, language="en_US.UTF-8", display=None, overrides=""):
+def wine_env(config, language="en_US.UTF-8", display=None, overrides="",
+             planted_order=PLANTED_OVERRIDE):
+    """planted_order: the load order of planted names ("" is Wine's default order)."""
     env = {k: v for k, v in os.environ.items() if not k.startswith(("LC_", "WINE"))}
     env.pop("DISPLAY", None)
     if display:
         env["DISPLAY"] = display
     env.update(WINEPREFIX=config.prefix, WINEARCH="win32", WINEDEBUG="-all",
-               WINEDLLOVERRIDES=";".join(x for x in (BASE_OVERRIDES, PLANTED_OVERRIDE,
+               WINEDLLOVERRIDES=";".join(x for x in (BASE_OVERRIDES, planted_order,
                                                     overrides) if x),
                LANG=language, LC_ALL=language)
     return env
@@ -103,6 +116,11 @@ def import_registry(config, lines, env=None):
         raise RuntimeError("regedit failed: %r" % result.stderr[-500:])
 
 
+def reg_string(value):
+    """A string value of a .reg file."""
+    return '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"')
+
+
 def multi_string(*values):
     data = "".join(v + "\0" for v in values) + "\0"
     return "hex(7):" + ",".join("%02x" % b for b in data.encode("utf-16-le"))
@@ -124,12 +142,14 @@ def prepare(config):
     quiet(["wineboot", "-i"], env)
     quiet(["wineserver", "-w"], env)
     os.symlink(config.drive, os.path.join(config.prefix, "dosdevices", "k:"))
+    os.makedirs(config.unc)
+    os.symlink(config.unc, os.path.join(config.prefix, "dosdevices", "unc"))
     restart_server(config)
     lines = [r"[HKEY_CURRENT_USER\Software\Wine\Debug]",
-             '"RelayInclude"="%s"' % ";".join(RELAYED),
+             '"RelayInclude"=' + reg_string(";".join(RELAYED)),
              # Only the launcher's own calls, whatever the system libraries do inside.
              '"RelayFromExclude"=-',
-             '"RelayFromInclude"="%s"' % ";".join(LAUNCHER_NAMES),
+             '"RelayFromInclude"=' + reg_string(";".join(LAUNCHER_NAMES)),
              "",
              r"[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink"
              r"\SystemLink]"]
@@ -171,10 +191,9 @@ def set_interfaces(config, interfaces, env=None):
     lines = ["[-%s]" % classes, "[-%s]" % enum, ""]
     for interface in interfaces:
         key = classes + "\\##?#" + interface.instance_id.replace("\\", "#") + "#" + HID_GUID
-        instance = interface.instance_id.replace("\\", "\\\\")
         lines += ["[%s\\%s]" % (enum, interface.hardware + "\\" + interface.instance),
-                  '"ClassGUID"="%s"' % HIDCLASS_GUID, "",
-                  "[%s]" % key, '"DeviceInstance"="%s"' % instance, "",
+                  '"ClassGUID"=' + reg_string(HIDCLASS_GUID), "",
+                  "[%s]" % key, '"DeviceInstance"=' + reg_string(interface.instance_id), "",
                   "[%s\\#%s\\Control]" % (key, interface.refstr), '"Linked"=dword:00000001', ""]
     import_registry(config, lines, env)
 
@@ -182,23 +201,29 @@ def set_interfaces(config, interfaces, env=None):
 # --- Test kits -----------------------------------------------------------------------------
 
 class Kit:
-    """A kit folder under drive K: with the launcher and the four stand-in tools."""
+    """A kit folder under drive K: (or under a root given as (Unix folder, Windows path)) with
+    the launcher, a planted hid.dll and the four stand-in tools."""
 
-    def __init__(self, config, relative, launcher_file="TamsuLauncher.exe"):
+    def __init__(self, config, relative, launcher_file="TamsuLauncher.exe", root=None):
         self.config = config
-        self.relative = relative  # Windows-style, below K:\ (may be empty)
-        self.directory = os.path.join(config.drive, *[p for p in relative.split("\\") if p])
+        self.relative = relative  # Windows-style, below the root (may be empty)
+        self.root = root or (config.drive, "K:\\")
+        self.directory = os.path.join(self.root[0], *[p for p in relative.split("\\") if p])
         self.launcher_file = launcher_file
         os.makedirs(self.directory, exist_ok=True)
         shutil.copy(config.launcher, os.path.join(self.directory, launcher_file))
-        shutil.copy(config.planted_hid, os.path.join(self.directory, "hid.dll"))
+        self.plant(["hid.dll"])
         for folder in FAMILY_FOLDERS:
             os.makedirs(os.path.join(self.directory, folder), exist_ok=True)
             shutil.copy(config.stand_in, os.path.join(self.directory, folder, "TamsuPair.exe"))
 
+    def plant(self, names):
+        for name in names:
+            shutil.copy(self.config.planted_library, os.path.join(self.directory, name))
+
     @property
     def base(self):
-        return "K:\\" + (self.relative + "\\" if self.relative else "")
+        return self.root[1] + (self.relative + "\\" if self.relative else "")
 
     @property
     def launcher(self):
@@ -210,13 +235,17 @@ class Kit:
     def marker(self, folder):
         return os.path.join(self.directory, folder, "TamsuPair.exe.started")
 
-    def planted_marker(self):
-        return os.path.join(self.directory, "planted-hid.loaded")
+    def planted_loaded(self):
+        """The planted libraries that were loaded."""
+        return sorted(n[:-len(".loaded")] for n in os.listdir(self.directory)
+                      if n.endswith(".loaded"))
 
     def clear_markers(self):
-        for path in [self.marker(f) for f in FAMILY_FOLDERS] + [self.planted_marker()]:
+        for path in [self.marker(f) for f in FAMILY_FOLDERS]:
             if os.path.exists(path):
                 os.remove(path)
+        for name in self.planted_loaded():
+            os.remove(os.path.join(self.directory, name + ".loaded"))
 
     def started(self, wait_for=None, timeout=10.0):
         """Folders whose tool left its marker; waits for wait_for's to appear."""
@@ -233,8 +262,18 @@ class Kit:
 
 # --- Reading a run -------------------------------------------------------------------------
 
-def unescape(text):
-    """Undoes Wine's debugstr escaping: \\n, \\r, \\t, \\\\, \\", \\xHH and \\HHHH."""
+class CutText(str):
+    """A string argument that Wine's trace cut short: only its beginning is known."""
+
+
+def utf16_length(text):
+    """The length of a text as Windows counts it."""
+    return len(text.encode("utf-16-le")) // 2
+
+
+def unescape(text, cut=False):
+    """Undoes Wine's debugstr escaping: \\n, \\r, \\t, \\\\, \\", \\xHH and \\HHHH (one
+    UTF-16 unit; a pair of them is one character). A cut text may end in half a pair."""
     out, i = [], 0
     while i < len(text):
         c = text[i]
@@ -252,14 +291,18 @@ def unescape(text):
         else:
             out.append(chr(int(text[i + 1:i + 5], 16)))
             i += 5
-    return "".join(out)
+    if cut and out and "\ud800" <= out[-1] <= "\udbff":
+        out.pop()
+    return "".join(out).encode("utf-16-le", "surrogatepass").decode("utf-16-le", "surrogatepass")
 
 
 CALL = re.compile(r"^[0-9a-f]{4}:Call (?:[\w.]+\.)?(\w+)\((.*)\) ret=[0-9a-f]{8}$")
 RET = re.compile(r"^[0-9a-f]{4}:Ret  (?:[\w.]+\.)?(\w+)\(\) retval=([0-9a-f]{8}) ret=[0-9a-f]{8}$")
 TRACE = re.compile(r'^[0-9a-f]{4}:warn:(debugstr|seh):OutputDebugStringA "(.*)"$')
-LOADED = re.compile(r'^[0-9a-f]{4}:trace:loaddll:\w+ Loaded L"(.*)" at [0-9A-F]{8}: \w+$')
-ARG = re.compile(r'([0-9a-f]{8})(?: L"((?:[^"\\]|\\.)*)")?(?:,|$)')
+LOADED = re.compile(r'^[0-9a-f]{4}:trace:loaddll:\w+ Loaded L"(.*)"(\.\.\.)? at [0-9A-F]{8}: \w+$')
+# A value, then the string it points to, wide (L"...") or ANSI ("..."); Wine cuts a long one
+# short and marks it with "..." after the closing quote.
+ARG = re.compile(r'([0-9a-f]{8})(?: L?"((?:[^"\\]|\\.)*)"(\.\.\.)?)?(?:,|$)')
 
 
 def parse_args(text):
@@ -269,7 +312,10 @@ def parse_args(text):
         if not match:
             raise ValueError("cannot read relay arguments: " + text)
         string = match.group(2)
-        args.append(unescape(string) if string is not None else int(match.group(1), 16))
+        if string is None:
+            args.append(int(match.group(1), 16))
+        else:
+            args.append(CutText(unescape(string, cut=True)) if match.group(3) else unescape(string))
         pos = match.end()
     return args
 
@@ -307,16 +353,17 @@ class Run:
             elif m := TRACE.match(line):
                 self.traces.append(unescape(m.group(2)))
             elif m := LOADED.match(line):
-                self.loaded.append(unescape(m.group(1)))
+                path = unescape(m.group(1), cut=bool(m.group(2)))
+                self.loaded.append(CutText(path) if m.group(2) else path)
 
     def named(self, *names):
         return [c for c in self.calls if c.name in names]
 
 
 def run_launcher(config, kit, language="en_US.UTF-8", overrides="", display=None,
-                 during=None, timeout=60):
+                 during=None, timeout=60, planted_order=PLANTED_OVERRIDE):
     """Runs the kit's launcher to its end. during(stderr_path) runs while it is running."""
-    env = wine_env(config, language, display, overrides)
+    env = wine_env(config, language, display, overrides, planted_order)
     env["WINEDEBUG"] = "-all,+relay,+debugstr,warn+seh,+loaddll"
     kit.clear_markers()
     err_path = os.path.join(config.work, "run.stderr")
