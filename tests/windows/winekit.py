@@ -247,8 +247,9 @@ class Kit:
         for name in self.planted_loaded():
             os.remove(os.path.join(self.directory, name + ".loaded"))
 
-    def started(self, wait_for=None, timeout=10.0):
-        """Folders whose tool left its marker; waits for wait_for's to appear."""
+    def started(self, wait_for=None, timeout=60.0):
+        """Folders whose tool left its marker; waits for wait_for's to appear. The waits here
+        only bound a hang on a busy machine: each returns as soon as its condition holds."""
         deadline = time.time() + timeout
         while wait_for and not os.path.exists(self.marker(wait_for)) and time.time() < deadline:
             time.sleep(0.05)
@@ -361,7 +362,7 @@ class Run:
 
 
 def run_launcher(config, kit, language="en_US.UTF-8", overrides="", display=None,
-                 during=None, timeout=60, planted_order=PLANTED_OVERRIDE):
+                 during=None, timeout=120, planted_order=PLANTED_OVERRIDE):
     """Runs the kit's launcher to its end. during(stderr_path) runs while it is running."""
     env = wine_env(config, language, display, overrides, planted_order)
     env["WINEDEBUG"] = "-all,+relay,+debugstr,warn+seh,+loaddll"
@@ -386,7 +387,7 @@ def run_launcher(config, kit, language="en_US.UTF-8", overrides="", display=None
     return Run(process.returncode, stdout, stderr)
 
 
-def wait_for_line(path, text, timeout=15.0):
+def wait_for_line(path, text, timeout=60.0):
     deadline = time.time() + timeout
     while time.time() < deadline:
         with open(path, encoding="utf-8", errors="replace") as f:
