@@ -60,9 +60,11 @@ int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* 
     int error = posix_spawnattr_init(&attributes);
     if (error != 0)
         return error;
+    // Every bit set: sigfillset leaves out the two signals glibc reserves (32 and 33), and its
+    // posix_spawn would then start the child with them ignored.
     sigset_t all;
+    memset(&all, 0xFF, sizeof all);
     sigset_t none;
-    sigfillset(&all);
     sigemptyset(&none);
     short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
     if (ownSession)
@@ -133,7 +135,7 @@ int RunElevated(const char* pkexecPath)
     {
         char detail[64];
         FormatBoundedA(detail, sizeof detail, " (%s exit %d).", kEnvPath, exitCode);
-        ReportRefusal("they were given and the launcher could not be started with them", detail);
+        ReportRefusal("once they were given the launcher could not be started as root", detail);
     }
     else if (exitCode == 126)
     {
