@@ -36,7 +36,8 @@ void ReportRefusal(const char* reason, const char* detail)
 
 void PrepareProcess()
 {
-    // open() takes the lowest free number, so in this order each closed one gets /dev/null.
+    // open() takes the lowest free number, so in this order each closed one gets /dev/null,
+    // which stays open for the life of the process like any standard descriptor.
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
     {
         if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)

@@ -5,9 +5,10 @@
 #
 # GROUP is outcomes (every decision, both languages, one or two passes), kit-paths (non-ASCII
 # kit folders, a missing tool, the 259-character limit), notice-xvfb (a real zenity box under
-# Xvfb, photographed into ARTIFACTS), elevation (an unprivileged user without pkexec) or faults
-# (an unreadable interface list, tools that cannot start or crash, no way to show a notice,
-# 1,000 interfaces at once).
+# Xvfb, photographed into ARTIFACTS), elevation (an unprivileged user without pkexec, and with a
+# pkexec stand-in that grants, refuses or meets a renamed kit) or faults (an unreadable interface
+# list, 1,000 interfaces at once, a parent leaving broken pipes, closed descriptors or hostile
+# signal state, tools that cannot start or crash, no way to show a notice).
 # Needs root; exits 77 (skipped) otherwise.
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
