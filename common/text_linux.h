@@ -17,5 +17,6 @@ bool Utf8ToWide(const char* bytes, wchar_t* out, size_t capacity);
 // cannot carry becomes U+FFFD. Never splits a character. Returns false when cut.
 bool WideToUtf8(const wchar_t* text, char* out, size_t capacity);
 
-// Writes the whole terminated text to a file descriptor, retrying short writes.
+// Writes the whole terminated text to a file descriptor, retrying short writes. Best effort:
+// gives up at the first error (a pipe nobody reads, a full disk), which the caller never sees.
 void WriteText(int fd, const char* text);

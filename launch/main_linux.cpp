@@ -7,6 +7,8 @@
 
 int main()
 {
+    // Before anything opens a file, which would otherwise take a closed standard descriptor.
+    PrepareProcess();
     // The pairing tool opens the receiver's hidraw node, which needs root; it inherits the
     // launcher's rights, so the launcher gets them first.
     if (geteuid() != 0)

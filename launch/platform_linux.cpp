@@ -3,6 +3,7 @@
 #include "platform.h"
 
 #include "bounded_format.h"
+#include "elevation_linux.h"
 #include "text_linux.h"
 
 #include <cerrno>
@@ -10,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,7 +58,7 @@ bool ShowZenityNotice(const char* caption, const char* text)
                                const_cast<char*>(text),
                                nullptr};
     pid_t child;
-    if (posix_spawn(&child, kZenityPath, nullptr, nullptr, arguments, environ) != 0)
+    if (SpawnProcess(&child, kZenityPath, arguments, environ, false) != 0)
         return false;
     int status = 0;
     while (waitpid(child, &status, 0) < 0)
@@ -107,16 +107,9 @@ void StartTool(const ToolTarget& /*target: "open" is the only verb, and a plain 
     if (!WideToUtf8(toolPath, path, sizeof path))
         return;
     // Its own session, so it outlives the launcher and any terminal it was started from.
-    posix_spawnattr_t attributes;
-    if (posix_spawnattr_init(&attributes) != 0)
-        return;
-    if (posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID) == 0)
-    {
-        char* const arguments[] = {path, nullptr};
-        pid_t child;
-        posix_spawn(&child, path, nullptr, &attributes, arguments, environ);
-    }
-    posix_spawnattr_destroy(&attributes);
+    char* const arguments[] = {path, nullptr};
+    pid_t child;
+    SpawnProcess(&child, path, arguments, environ, true);
 }
 
 uint16_t SystemLanguageId()
