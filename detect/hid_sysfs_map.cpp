@@ -179,6 +179,8 @@ void DescribeHidInterface(const HidSysfsFacts& facts, HidInterfaceIdentity* iden
     identity->instanceHash = 0;
     identity->pathCount = 0;
     identity->perCollection = false;
+    for (uint32_t& bits : identity->keyboardPaths)
+        bits = 0;
 
     uint32_t bus = 0;
     uint32_t vendor = 0;
@@ -240,9 +242,16 @@ void DescribeHidInterface(const HidSysfsFacts& facts, HidInterfaceIdentity* iden
     const size_t descriptorSize = facts.descriptorSize < kMaxReportDescriptorBytes
                                       ? facts.descriptorSize
                                       : kMaxReportDescriptorBytes;
-    const int collections = CountTopLevelCollections(facts.descriptor, descriptorSize);
+    HidCollectionUsage usages[kMaxTopLevelCollections];
+    const int collections =
+        ScanTopLevelCollections(facts.descriptor, descriptorSize, usages, kMaxTopLevelCollections);
     identity->perCollection = collections >= 2;
     identity->pathCount = identity->perCollection ? collections : 1;
+    for (int i = 0; i < collections && i < kMaxTopLevelCollections; ++i)
+    {
+        if (usages[i].page == kUsagePageGenericDesktop && usages[i].usage == kUsageKeyboard)
+            identity->keyboardPaths[i / 32] |= 1u << (i % 32);
+    }
     identity->instanceHash = InstanceHash(TextOrEmpty(facts.devicePath), usbInterface);
 }
 
@@ -254,18 +263,20 @@ bool FormatHidInterfacePath(const HidInterfaceIdentity& identity, int index, wch
     if (index < 0 || index >= identity.pathCount)
         return false;
 
-    // Collections are numbered from 01, in decimal, at least two digits.
+    // Collections are numbered from 01 in hex, at least two digits: the tenth is &col0a.
     wchar_t collection[16] = L"";
     if (identity.perCollection)
     {
-        FormatBoundedW(collection, sizeof collection / sizeof collection[0],
-                       index + 1 < 10 ? L"&col0%d" : L"&col%d", index + 1);
+        const unsigned number = static_cast<unsigned>(index) + 1;
+        FormatBoundedW(collection, sizeof collection / sizeof collection[0], L"&col%s%x",
+                       number < 0x10 ? L"0" : L"", number);
     }
+    const bool keyboard = (identity.keyboardPaths[index / 32] >> (index % 32)) & 1u;
     wchar_t hash[9];
     wchar_t instanceIndex[5];
     HexText(identity.instanceHash, 8, hash);
     HexText(static_cast<uint32_t>(index), 4, instanceIndex);
-    return FormatBoundedW(out, capacity,
-                          L"\\\\?\\%s%s#7&%s&0&%s#{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                          identity.hardwareId, collection, hash, instanceIndex);
+    return FormatBoundedW(
+        out, capacity, L"\\\\?\\%s%s#7&%s&0&%s#{4d1e55b2-f16f-11cf-88cb-001111000030}%s",
+        identity.hardwareId, collection, hash, instanceIndex, keyboard ? L"\\kbd" : L"");
 }

@@ -7,6 +7,8 @@
 
 // The kernel keeps report descriptors of at most this many bytes; nothing beyond is read.
 constexpr size_t kMaxReportDescriptorBytes = 4096;
+// Each top-level collection takes at least a Collection and an End Collection byte.
+constexpr int kMaxTopLevelCollections = static_cast<int>(kMaxReportDescriptorBytes / 2);
 // Room for the longest hardware part this mapping produces (the Bluetooth one), terminator
 // included.
 constexpr size_t kHardwareIdChars = 96;
@@ -33,6 +35,8 @@ struct HidInterfaceIdentity
     uint32_t instanceHash;
     int pathCount;      // 0 when the device has no usable HID_ID
     bool perCollection; // each path names its collection (&colnn)
+    // Bit i set: path i is a keyboard collection (Generic Desktop / Keyboard).
+    uint32_t keyboardPaths[kMaxTopLevelCollections / 32];
 };
 
 // Shapes of the hardware part, by bus:
@@ -43,11 +47,12 @@ struct HidInterfaceIdentity
 //   anything else, including HID devices a driver creates under a receiver: hid#bus_bbbb_vid&
 //     vvvv_pid&pppp, which no receiver rule can match.
 // Two or more top-level collections give one path per collection; none, one or a malformed
-// descriptor give one path without &col.
+// descriptor give one path without &col. A path whose collection is a keyboard ends in \kbd.
 void DescribeHidInterface(const HidSysfsFacts& facts, HidInterfaceIdentity* identity);
 
 // The whole interface path of collection index (0-based):
-// \\?\<hardware>[&colnn]#7&<hash>&0&<index>#{4d1e55b2-f16f-11cf-88cb-001111000030}.
+// \\?\<hardware>[&colnn]#7&<hash>&0&<index>#{4d1e55b2-f16f-11cf-88cb-001111000030}[\kbd],
+// nn being the 1-based collection number in hex, at least two digits.
 // Returns false when index is out of range or the path did not fit capacity.
 bool FormatHidInterfacePath(const HidInterfaceIdentity& identity, int index, wchar_t* out,
                             size_t capacity);

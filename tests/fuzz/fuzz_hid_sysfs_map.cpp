@@ -1,8 +1,8 @@
 // The mapping of one device's sysfs facts to interface paths, on arbitrary texts and bytes.
 // Input: uevent \0 parent uevent \0 bInterfaceNumber \0 bNumInterfaces \0 device path \0
 // descriptor bytes (missing fields are empty). Checks: every path has the Windows shape in lower
-// case, paths are distinct, and a device whose direct parent is not a USB interface never yields
-// a path that a receiver rule counts.
+// case (a keyboard's ending in \kbd), paths are distinct, and a device whose direct parent is not
+// a USB interface never yields a path that a receiver rule counts.
 #include "bounded_format.h"
 #include "device_rules.h"
 #include "hid_sysfs_map.h"
@@ -19,6 +19,7 @@ namespace
 
 const wchar_t kPrefix[] = L"\\\\?\\hid#";
 const wchar_t kClassSuffix[] = L"#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+const wchar_t kKeyboardSuffix[] = L"#{4d1e55b2-f16f-11cf-88cb-001111000030}\\kbd";
 
 bool EndsWith(const std::wstring& text, const std::wstring& tail)
 {
@@ -56,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!FormatHidInterfacePath(identity, index, path, kPathChars))
             abort();
         const std::wstring text = path;
-        if (text.compare(0, wcslen(kPrefix), kPrefix) != 0 || !EndsWith(text, kClassSuffix))
+        if (text.compare(0, wcslen(kPrefix), kPrefix) != 0 ||
+            !(EndsWith(text, kClassSuffix) || EndsWith(text, kKeyboardSuffix)))
             abort();
         for (wchar_t c : text)
         {

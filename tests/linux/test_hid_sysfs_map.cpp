@@ -14,6 +14,7 @@ const std::string kOneCollection("\x05\x01\x09\x02\xA1\x01\xC0", 7);
 const std::string kTwoCollections = kOneCollection + kOneCollection;
 const std::string kThreeCollections = kTwoCollections + kOneCollection;
 const std::string kUnbalanced("\xA1\x01\xC0\xC0", 4);
+const std::string kKeyboard("\x05\x01\x09\x06\xA1\x01\xC0", 7);
 
 const char kUsbInterface[] = "DEVTYPE=usb_interface\nDRIVER=usbhid\nPRODUCT=7c2f/2003/100\n";
 const char kReceiverHid[] = "DRIVER=receiver\nHID_ID=0003:00001BCF:00000501\n";
@@ -56,13 +57,15 @@ std::vector<std::wstring> PathsOf(const Device& d)
     return paths;
 }
 
-// Hardware part and collection suffix; the instance is checked for its shape alone.
+// Hardware part and collection suffix, then any \kbd; the instance is checked for its shape
+// alone.
 std::wstring HardwarePart(const std::wstring& path)
 {
     static const std::wregex shape(LR"(\\\\\?\\(.*)#7&[0-9a-f]{8}&0&[0-9a-f]{4})"
-                                   LR"(#\{4d1e55b2-f16f-11cf-88cb-001111000030\})");
+                                   LR"(#\{4d1e55b2-f16f-11cf-88cb-001111000030\}(\\kbd)?)");
     std::wsmatch match;
-    return std::regex_match(path, match, shape) ? match[1].str() : L"bad shape: " + path;
+    return std::regex_match(path, match, shape) ? match[1].str() + match[2].str()
+                                                : L"bad shape: " + path;
 }
 
 std::wstring InstancePart(const std::wstring& path)
@@ -106,6 +109,34 @@ TEST(HidSysfsMap, UsbInterfacesAndCollections)
         ASSERT_EQ(paths.size(), 1u);
         EXPECT_EQ(HardwarePart(paths[0]), L"hid#vid_1bcf&pid_05c2&mi_00");
     }
+}
+
+TEST(HidSysfsMap, CollectionsNumberedInHexKeyboardsMarked)
+{
+    Device d;
+    d.descriptor = kKeyboard;
+    std::vector<std::wstring> paths = PathsOf(d);
+    ASSERT_EQ(paths.size(), 1u);
+    EXPECT_EQ(HardwarePart(paths[0]), L"hid#vid_7c2f&pid_2003&mi_01\\kbd");
+    // \kbd fits whole or the path is refused.
+    wchar_t path[260];
+    EXPECT_TRUE(FormatHidInterfacePath(Describe(d), 0, path, paths[0].size() + 1));
+    EXPECT_FALSE(FormatHidInterfacePath(Describe(d), 0, path, paths[0].size()));
+    d.descriptor = kKeyboard + "\xC0"; // malformed: nothing known about its collections
+    EXPECT_EQ(HardwarePart(PathsOf(d)[0]), L"hid#vid_7c2f&pid_2003&mi_01");
+
+    // A touchscreen-like device with sixteen collections, the tenth a keyboard.
+    d.descriptor.clear();
+    for (int i = 1; i <= 16; ++i)
+        d.descriptor += i == 10 ? kKeyboard : kOneCollection;
+    paths = PathsOf(d);
+    ASSERT_EQ(paths.size(), 16u);
+    EXPECT_EQ(HardwarePart(paths[0]), L"hid#vid_7c2f&pid_2003&mi_01&col01");
+    EXPECT_EQ(HardwarePart(paths[8]), L"hid#vid_7c2f&pid_2003&mi_01&col09");
+    EXPECT_EQ(HardwarePart(paths[9]), L"hid#vid_7c2f&pid_2003&mi_01&col0a\\kbd");
+    EXPECT_EQ(HardwarePart(paths[10]), L"hid#vid_7c2f&pid_2003&mi_01&col0b");
+    EXPECT_EQ(HardwarePart(paths[15]), L"hid#vid_7c2f&pid_2003&mi_01&col10");
+    EXPECT_NE(paths[15].find(L"&0&000f#"), std::wstring::npos);
 }
 
 // The scan's tests cover Bluetooth, I2C and a receiver's child in a sysfs tree; these are the

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <sys/mman.h>
@@ -34,6 +35,10 @@ class GuardedBytes
     int Count() const
     {
         return CountTopLevelCollections(data_, size_);
+    }
+    int Scan(HidCollectionUsage* usages, size_t capacity) const
+    {
+        return ScanTopLevelCollections(data_, size_, usages, capacity);
     }
 
   private:
@@ -75,6 +80,60 @@ TEST(ReportDescriptor, CountsTopLevelCollectionsOnly)
     EXPECT_EQ(Count(Bytes({0x05, 0x01, 0x09, 0x02})), 0);
     EXPECT_EQ(Count(""), 0);
     EXPECT_EQ(CountTopLevelCollections(nullptr, 0), 0);
+}
+
+// Page and usage of each top-level collection, as "pppp/uuuu" in descriptor order.
+std::string Usages(const std::string& bytes)
+{
+    HidCollectionUsage usages[8];
+    const int count = GuardedBytes(bytes).Scan(usages, 8);
+    std::string text;
+    for (int i = 0; i < count && i < 8; ++i)
+    {
+        char one[16];
+        snprintf(one, sizeof one, "%s%04x/%04x", i > 0 ? " " : "", usages[i].page, usages[i].usage);
+        text += one;
+    }
+    return text;
+}
+
+TEST(ReportDescriptor, ReportsTheUsageEachTopLevelCollectionOpensWith)
+{
+    EXPECT_EQ(Usages(kMouse + kConsumer + kVendor), "0001/0002 000c/0001 ff00/0001");
+    const struct
+    {
+        const char* what;
+        std::string bytes;
+        const char* usages;
+    } cases[] = {
+        {"page after the usage still applies", Bytes({0x09, 0x06, 0x05, 0x01, 0xA1, 0x01, 0xC0}),
+         "0001/0006"},
+        {"4-byte usage brings its own page",
+         Bytes({0x05, 0x0C, 0x0B, 0x06, 0x00, 0x01, 0x00, 0xA1, 0x01, 0xC0}), "0001/0006"},
+        {"4-byte page keeps its low half",
+         Bytes({0x07, 0x01, 0x00, 0x34, 0x12, 0x09, 0x06, 0xA1, 0x01, 0xC0}), "0001/0006"},
+        {"first usage wins", Bytes({0x05, 0x01, 0x09, 0x06, 0x09, 0x02, 0xA1, 0x01, 0xC0}),
+         "0001/0006"},
+        {"locals end at each Main item, the page stays",
+         Bytes({0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x06, 0xC0, 0xA1, 0x01, 0xC0}),
+         "0001/0002 0001/0000"},
+        {"Pop restores the pushed page",
+         Bytes({0x05, 0x01, 0xA4, 0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0xC0, 0xB4, 0x09, 0x06, 0xA1,
+                0x01, 0xC0}),
+         "000c/0001 0001/0006"},
+        {"Pop without Push changes nothing",
+         Bytes({0x05, 0x01, 0xB4, 0x09, 0x06, 0xA1, 0x01, 0xC0}), "0001/0006"},
+        {"long item is no usage", Bytes({0x05, 0x01, 0xFE, 0x01, 0x00, 0x09, 0xA1, 0x01, 0xC0}),
+         "0001/0000"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Usages(c.bytes), c.usages) << c.what;
+
+    // Past the capacity collections are counted, not written.
+    HidCollectionUsage one[2] = {{}, {0xBEEF, 0xBEEF}};
+    EXPECT_EQ(GuardedBytes(kMouse + kConsumer).Scan(one, 1), 2);
+    EXPECT_EQ(one[0].usage, 2);
+    EXPECT_EQ(one[1].page, 0xBEEF);
 }
 
 TEST(ReportDescriptor, NestingUpToTheBoundIsAccepted)
