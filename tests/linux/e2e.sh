@@ -43,7 +43,7 @@ expect_eq() { # actual expected what
 }
 
 OTHER_HARDWARE=(
-    'hid#vid_046d&pid_c31c'
+    'hid#vid_046d&pid_c31c\kbd'
     'hid#vid_046d&pid_c52b&mi_02&col01'
     'hid#vid_046d&pid_c52b&mi_02&col02'
     'hid#bus_0003_vid&7c2f_pid&2003'
@@ -86,10 +86,11 @@ run_recorded() {
     ELAPSED_MS=$((($(date +%s%N) - start) / 1000000))
 }
 
-# The hardware parts of the traced paths, one per line; a line of another shape shows whole.
+# The hardware parts of the traced paths (and a keyboard collection's \kbd), one per line; a
+# line of another shape shows whole.
 traced_hardware() {
     grep '^find: ' "$OUT/stderr" | sed -E \
-        's/^find: [\]{2}[?][\](.*)#7&[0-9a-f]{8}&0&[0-9a-f]{4}#[{]4d1e55b2-f16f-11cf-88cb-001111000030[}]$/\1/'
+        's/^find: [\]{2}[?][\](.*)#7&[0-9a-f]{8}&0&[0-9a-f]{4}#[{]4d1e55b2-f16f-11cf-88cb-001111000030[}]([\]kbd)?$/\1\2/'
 }
 
 # Lines of standard error that are not trace lines.
@@ -164,7 +165,7 @@ group_outcomes() {
         case $family in
         sun) counts="1 1 0 0 0 0" folder=Sun hardware=$(lines 'hid#vid_1bcf&pid_0501&col01' \
             'hid#vid_1bcf&pid_0501&col02') ;;
-        soc) counts="0 0 0 0 2 0" folder=SOC hardware=$(lines 'hid#vid_7c2f&pid_2003&mi_00' \
+        soc) counts="0 0 0 0 2 0" folder=SOC hardware=$(lines 'hid#vid_7c2f&pid_2003&mi_00\kbd' \
             'hid#vid_7c2f&pid_2003&mi_01') ;;
         entry) counts="0 0 0 0 0 1" folder=Entry hardware='hid#vid_7c2f&pid_2010' ;;
         bk) counts="0 0 3 0 0 0" folder=Bk hardware=$(lines 'hid#vid_7c2f&pid_2000&mi_00&col01' \
@@ -180,7 +181,7 @@ group_outcomes() {
         rm -f "$kit/$STAND_IN_LOG"
         run_launcher "$kit" many LANG="$lang"
         [ "$lang" = zh_CN.UTF-8 ] && notice=$NOTICE_MANY_ZH || notice=$NOTICE_MANY_EN
-        expect_run "$(lines "$other" 'hid#vid_7c2f&pid_2003&mi_00' 'hid#vid_7c2f&pid_2003&mi_01' \
+        expect_run "$(lines "$other" 'hid#vid_7c2f&pid_2003&mi_00\kbd' 'hid#vid_7c2f&pid_2003&mi_01' \
             'hid#vid_7c2f&pid_2010' | sort)" "0 0 0 0 2 1" 2 "$notice"
         expect_nothing_started "$kit"
     done
@@ -513,7 +514,7 @@ group_faults() {
     /usr/bin/python3 "$HERE/../bench/make_testbed.py" 1000 --tree "$sysfs"
     run_isolated "$kit" "$sysfs" LANG=en_US.UTF-8
     expect_eq "$(traced_hardware | sort | uniq -c | sed 's/^ *//')" \
-        "$(lines '500 hid#vid_7c2f&pid_2003&mi_00' '500 hid#vid_7c2f&pid_2003&mi_01')" \
+        "$(lines '500 hid#vid_7c2f&pid_2003&mi_00\kbd' '500 hid#vid_7c2f&pid_2003&mi_01')" \
         "traced paths"
     expect_eq "$(traced_hardware | wc -l)" 1000 "trace lines"
     expect_eq "$(grep '^find: ' "$OUT/stderr" | sort | uniq -d | head -n 3)" "" \
