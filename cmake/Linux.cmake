@@ -2,7 +2,8 @@
 #
 # The Linux half except the entry and the trace channel, so that tests (and fuzzers) can link
 # it with a trace of their own. tamsu_detect_linux is the descriptor scanner, the sysfs-to-path
-# mapping and the sysfs pass; tamsu_linux adds the platform layer and elevation.
+# mapping and the sysfs pass; tamsu_linux adds the platform layer, the process handling and
+# elevation.
 target_sources(tamsu_common PRIVATE common/text_linux.cpp)
 
 add_library(tamsu_detect_linux STATIC
@@ -16,6 +17,7 @@ add_library(tamsu_linux STATIC
     launch/base_directory_linux.cpp
     launch/platform_linux.cpp
     launch/elevation_linux.cpp
+    launch/process_linux.cpp
 )
 target_link_libraries(tamsu_linux PUBLIC tamsu_core tamsu_detect_linux)
 

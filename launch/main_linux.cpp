@@ -2,6 +2,7 @@
 // step to administrator rights looks at who is running.
 #include "elevation_linux.h"
 #include "launcher_run.h"
+#include "process_linux.h"
 
 #include <unistd.h>
 

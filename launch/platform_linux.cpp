@@ -3,7 +3,7 @@
 #include "platform.h"
 
 #include "bounded_format.h"
-#include "elevation_linux.h"
+#include "process_linux.h"
 #include "text_linux.h"
 
 #include <cerrno>
@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -60,13 +59,8 @@ bool ShowZenityNotice(const char* caption, const char* text)
     pid_t child;
     if (SpawnProcess(&child, kZenityPath, arguments, environ, false) != 0)
         return false;
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0)
-    {
-        if (errno != EINTR)
-            return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    siginfo_t ended;
+    return WaitForProcess(child, &ended) && ended.si_code == CLD_EXITED && ended.si_status == 0;
 }
 
 } // namespace
