@@ -98,22 +98,20 @@ sign_launcher() {
     [ -z "$url" ] || args+=(-i "$url")
     [ -z "$password_file" ] || args+=(-readpass "$password_file")
     [ -z "$timestamp" ] || args+=(-ts "$timestamp")
+    # The chain to trust in the check below, and the signing certificate: the token's
+    # certificate file (its first one), or the PKCS12's own.
     if [ -n "$token" ]; then
         cp "$certs" "$work/chain.pem"
+        openssl x509 -in "$certs" -out "$work/leaf.pem" 2>/dev/null || fail "no certificate in $certs"
         args+=(-pkcs11module "$module" -certs "$certs" -key "$sign")
     else
         if ! pkcs12 -nokeys -out "$work/chain.pem"; then
             grep -q 'invalid password' "$work/pkcs12.log" && fail "wrong password for $sign"
             fail "$sign is not a PKCS12 file this OpenSSL can read"
         fi
-        args+=(-pkcs12 "$sign")
-    fi
-    # The signing certificate: the PKCS12's own, or the first in the token's certificate file.
-    if [ -n "$token" ]; then
-        openssl x509 -in "$certs" -out "$work/leaf.pem" 2>/dev/null || fail "no certificate in $certs"
-    else
         pkcs12 -nokeys -clcerts -out "$work/leaf.pem" && [ -s "$work/leaf.pem" ] ||
             fail "no certificate for the key in $sign"
+        args+=(-pkcs12 "$sign")
     fi
     local usage
     usage=$(openssl x509 -in "$work/leaf.pem" -noout -ext extendedKeyUsage 2>/dev/null) || true

@@ -274,7 +274,8 @@ def utf16_length(text):
 
 def unescape(text, cut=False):
     """Undoes Wine's debugstr escaping: \\n, \\r, \\t, \\\\, \\", \\xHH and \\HHHH (one
-    UTF-16 unit; a pair of them is one character). A cut text may end in half a pair."""
+    UTF-16 unit; a pair of them is one character). A cut text may end in half a pair, which is
+    dropped, and comes back as a CutText."""
     out, i = [], 0
     while i < len(text):
         c = text[i]
@@ -294,7 +295,8 @@ def unescape(text, cut=False):
             i += 5
     if cut and out and "\ud800" <= out[-1] <= "\udbff":
         out.pop()
-    return "".join(out).encode("utf-16-le", "surrogatepass").decode("utf-16-le", "surrogatepass")
+    text = "".join(out).encode("utf-16-le", "surrogatepass").decode("utf-16-le", "surrogatepass")
+    return CutText(text) if cut else text
 
 
 CALL = re.compile(r"^[0-9a-f]{4}:Call (?:[\w.]+\.)?(\w+)\((.*)\) ret=[0-9a-f]{8}$")
@@ -316,7 +318,7 @@ def parse_args(text):
         if string is None:
             args.append(int(match.group(1), 16))
         else:
-            args.append(CutText(unescape(string, cut=True)) if match.group(3) else unescape(string))
+            args.append(unescape(string, cut=bool(match.group(3))))
         pos = match.end()
     return args
 
@@ -354,8 +356,7 @@ class Run:
             elif m := TRACE.match(line):
                 self.traces.append(unescape(m.group(2)))
             elif m := LOADED.match(line):
-                path = unescape(m.group(1), cut=bool(m.group(2)))
-                self.loaded.append(CutText(path) if m.group(2) else path)
+                self.loaded.append(unescape(m.group(1), cut=bool(m.group(2))))
 
     def named(self, *names):
         return [c for c in self.calls if c.name in names]
