@@ -1,8 +1,10 @@
-// The run's platform half on Linux: own path from /proc, tools started with posix_spawn,
-// notices through zenity or standard error, the language from the locale environment.
+// The run's platform half on Linux: own path from /proc, tools started as root with posix_spawn
+// (through pkexec for a caller who is not root), notices through zenity or standard error with
+// the caller's rights, the language from the locale environment.
 #include "platform.h"
 
 #include "bounded_format.h"
+#include "elevation_linux.h"
 #include "process_linux.h"
 #include "text_linux.h"
 
@@ -100,10 +102,14 @@ void StartTool(const ToolTarget& /*target: "open" is the only verb, and a plain 
     char path[kUtf8PathBytes];
     if (!WideToUtf8(toolPath, path, sizeof path))
         return;
-    // Its own session, so it outlives the launcher and any terminal it was started from.
-    char* const arguments[] = {path, nullptr};
-    pid_t child;
-    SpawnProcess(&child, path, arguments, environ, true);
+    // The pairing tool opens the receiver's hidraw node, which needs root; everything before
+    // this ran with the caller's own rights.
+    if (geteuid() != 0)
+    {
+        RequestToolStart(kPkexecPath, path);
+        return;
+    }
+    StartToolAsRoot(path, environ, -1, -1);
 }
 
 uint16_t SystemLanguageId()

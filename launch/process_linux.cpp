@@ -2,11 +2,39 @@
 #include "process_linux.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <initializer_list>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+namespace
+{
+
+// Nothing the launcher holds beyond 0-2 is meant for a child; inherited descriptors least of all.
+void MarkDescriptorsCloseOnExec()
+{
+    if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
+        return;
+    // Kernels before 5.11: walk the open ones.
+    DIR* open = opendir("/proc/self/fd");
+    if (open == nullptr)
+        return;
+    while (const dirent* entry = readdir(open))
+    {
+        const int fd = atoi(entry->d_name);
+        if (fd > STDERR_FILENO && fd != dirfd(open))
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    closedir(open);
+}
+
+} // namespace
 
 void PrepareProcess()
 {
@@ -17,24 +45,45 @@ void PrepareProcess()
         if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
             open("/dev/null", O_RDWR);
     }
+    // A soft limit of a few descriptors would make a pass find nothing, a small stack would crash
+    // it; the caller allowed the hard ones.
+    for (const int resource : {RLIMIT_NOFILE, RLIMIT_STACK})
+    {
+        rlimit limit;
+        if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != limit.rlim_max)
+        {
+            limit.rlim_cur = limit.rlim_max;
+            setrlimit(resource, &limit);
+        }
+    }
     // A blocked signal holds up neither waitpid nor nanosleep, so the inherited mask can stay
     // for the launcher itself; its children get an empty one.
     struct sigaction action = {};
     sigemptyset(&action.sa_mask);
     action.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &action, nullptr);
+    // A file-size limit makes a trace write to a file fail instead of ending the run.
+    sigaction(SIGXFSZ, &action, nullptr);
     // Ignored, SIGCHLD would have the kernel reap every child, and each wait fail.
     action.sa_handler = SIG_DFL;
     sigaction(SIGCHLD, &action, nullptr);
 }
 
 int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* const environment[],
-                 bool ownSession)
+                 bool ownSession, int standardInput, int handedDescriptor)
 {
+    MarkDescriptorsCloseOnExec();
     posix_spawnattr_t attributes;
     int error = posix_spawnattr_init(&attributes);
     if (error != 0)
         return error;
+    posix_spawn_file_actions_t actions;
+    error = posix_spawn_file_actions_init(&actions);
+    if (error != 0)
+    {
+        posix_spawnattr_destroy(&attributes);
+        return error;
+    }
     // Every bit set: sigfillset leaves out the two signals glibc reserves (32 and 33), and its
     // posix_spawn would then start the child with them ignored.
     sigset_t all;
@@ -49,8 +98,14 @@ int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* 
         error = posix_spawnattr_setsigmask(&attributes, &none);
     if (error == 0)
         error = posix_spawnattr_setflags(&attributes, flags);
+    // dup2 leaves the copy without close-on-exec, so exactly these reach the child.
+    if (error == 0 && standardInput >= 0)
+        error = posix_spawn_file_actions_adddup2(&actions, standardInput, STDIN_FILENO);
+    if (error == 0 && handedDescriptor >= 0)
+        error = posix_spawn_file_actions_adddup2(&actions, handedDescriptor, 3);
     if (error == 0)
-        error = posix_spawn(child, path, nullptr, &attributes, arguments, environment);
+        error = posix_spawn(child, path, &actions, &attributes, arguments, environment);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     return error;
 }
@@ -63,4 +118,16 @@ bool WaitForProcess(pid_t child, siginfo_t* ended)
             return false;
     }
     return true;
+}
+
+void TakeFreshRootState()
+{
+    umask(022);
+    for (int resource = 0; resource < RLIM_NLIMITS; ++resource)
+    {
+        const auto which = static_cast<__rlimit_resource>(resource);
+        rlimit fresh;
+        if (prlimit(1, which, nullptr, &fresh) == 0)
+            setrlimit(which, &fresh);
+    }
 }

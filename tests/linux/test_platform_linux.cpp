@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -179,41 +180,66 @@ class Elevation : public Environment
         std::string pattern =
             (std::filesystem::temp_directory_path() / "tamsu-pkexec-XXXXXX").string();
         directory_ = mkdtemp(pattern.data());
+        tool_ = directory_ + "/TamsuPair.exe";
+        std::ofstream(tool_) << "#!/bin/sh\n";
+        chmod(tool_.c_str(), 0755);
     }
     void TearDown() override
     {
         std::filesystem::remove_all(directory_);
         Environment::TearDown();
     }
+    // Records its arguments, one per line, and what came on its standard input.
     std::string FakePkexec(int exitCode)
     {
         const std::string path = directory_ + "/pkexec";
         std::ofstream(path) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > " << directory_
-                            << "/arguments\nexit " << exitCode << "\n";
-        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+                            << "/arguments\ncat > " << directory_ << "/input\nexit " << exitCode
+                            << "\n";
+        chmod(path.c_str(), 0700);
         return path;
     }
-    std::string Arguments()
+    std::string Read(const char* name)
     {
         std::stringstream text;
-        text << std::ifstream(directory_ + "/arguments").rdbuf();
+        text << std::ifstream(directory_ + "/" + name).rdbuf();
         return text.str();
     }
     std::string directory_;
+    std::string tool_;
 };
 
-TEST_F(Elevation, PassesDisplayAndLanguageAndReturnsTheResult)
+TEST_F(Elevation, AsksForTheToolByPathWithDisplayLanguageAndCredentials)
 {
     setenv("DISPLAY", ":7", 1);
     setenv("LANG", "zh_CN.UTF-8", 1);
+    setenv("LC_ALL", "../../tmp/x", 1); // could name a file: left out
     setenv("XDG_RUNTIME_DIR", "/run/user/1000", 1);
+    const std::string cookie = directory_ + "/cookie";
+    std::ofstream(cookie) << "credentials\n";
+    setenv("XAUTHORITY", cookie.c_str(), 1);
 
     testing::internal::CaptureStderr();
-    EXPECT_EQ(RunElevated(FakePkexec(3).c_str()), 3);
+    EXPECT_EQ(RequestToolStart(FakePkexec(3).c_str(), tool_.c_str()), 3);
+    EXPECT_EQ(ElevationExitCode(), 3);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(Arguments(), std::string("/usr/bin/env\nDISPLAY=:7\nXDG_RUNTIME_DIR=/run/user/1000\n"
-                                       "LANG=zh_CN.UTF-8\n/proc/") +
-                               std::to_string(getpid()) + "/exe\n");
+    char self[PATH_MAX] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    EXPECT_EQ(Read("arguments"),
+              std::string(self) + "\n--start-tool\n" + tool_ + "\nDISPLAY=:7\nLANG=zh_CN.UTF-8\n");
+    EXPECT_EQ(Read("input"), "credentials\n");
+
+    // Credentials only from a regular file, never through a link.
+    const std::string link = directory_ + "/link";
+    symlink(cookie.c_str(), link.c_str());
+    setenv("XAUTHORITY", link.c_str(), 1);
+    RequestToolStart(FakePkexec(0).c_str(), tool_.c_str());
+    EXPECT_EQ(Read("input"), "");
+
+    // A missing tool asks nothing.
+    std::filesystem::remove(directory_ + "/arguments");
+    EXPECT_EQ(RequestToolStart(FakePkexec(0).c_str(), (directory_ + "/absent").c_str()), 0);
+    EXPECT_FALSE(std::filesystem::exists(directory_ + "/arguments"));
 }
 
 TEST_F(Elevation, RefusalIsOneClearLineAndNonZero)
@@ -221,7 +247,7 @@ TEST_F(Elevation, RefusalIsOneClearLineAndNonZero)
     for (int code : {126, 127})
     {
         testing::internal::CaptureStderr();
-        EXPECT_EQ(RunElevated(FakePkexec(code).c_str()), code);
+        EXPECT_EQ(RequestToolStart(FakePkexec(code).c_str(), tool_.c_str()), code);
         const std::string line = testing::internal::GetCapturedStderr();
         EXPECT_NE(line.find("administrator rights are required"), std::string::npos) << line;
         EXPECT_NE(line.find(code == 126 ? "cancelled" : "not authorised"), std::string::npos);
@@ -229,12 +255,62 @@ TEST_F(Elevation, RefusalIsOneClearLineAndNonZero)
     }
 
     testing::internal::CaptureStderr();
-    EXPECT_NE(RunElevated((directory_ + "/absent/pkexec").c_str()), 0);
+    EXPECT_NE(RequestToolStart((directory_ + "/absent/pkexec").c_str(), tool_.c_str()), 0);
     const std::string line = testing::internal::GetCapturedStderr();
     EXPECT_NE(line.find("administrator rights are required"), std::string::npos) << line;
     EXPECT_NE(line.find("/absent/pkexec cannot be run (No such file or directory)"),
               std::string::npos)
         << line;
+}
+
+TEST_F(Elevation, OnlyPathsNoOtherUserCanChangeAreFitForRoot)
+{
+    if (getuid() != 0)
+        GTEST_SKIP() << "needs root to hand files to another user";
+    const uid_t other = 65534;
+    const std::string folder = directory_ + "/kit";
+    const std::string file = folder + "/TamsuPair.exe";
+    std::filesystem::create_directory(folder);
+    std::ofstream(file) << "#!/bin/sh\n";
+    char unfit[PATH_MAX];
+    const auto fit = [&](const std::string& path, uid_t caller)
+    {
+        unfit[0] = '\0';
+        return IsPathFitForRoot(path.c_str(), caller, unfit, sizeof unfit);
+    };
+    chmod(file.c_str(), 0755);
+    EXPECT_TRUE(fit(file, 0));
+    chmod(folder.c_str(), 01777); // others may add, not rename or remove
+    EXPECT_TRUE(fit(file, 0));
+    chmod(folder.c_str(), 0775);
+    EXPECT_FALSE(fit(file, 0));
+    EXPECT_EQ(std::string(unfit), folder);
+    chmod(folder.c_str(), 0755);
+    chmod(file.c_str(), 0757);
+    EXPECT_FALSE(fit(file, 0));
+    EXPECT_EQ(std::string(unfit), file);
+    chmod(file.c_str(), 0755);
+    // Another user's folder: fit only for that user.
+    chown(folder.c_str(), other, other);
+    EXPECT_FALSE(fit(file, 0));
+    EXPECT_EQ(std::string(unfit), folder);
+    EXPECT_TRUE(fit(file, other));
+    // Links are resolved before the check, so one left in the path is unfit.
+    const std::string link = directory_ + "/link";
+    symlink(folder.c_str(), link.c_str());
+    EXPECT_FALSE(fit(link + "/TamsuPair.exe", 0));
+    EXPECT_EQ(std::string(unfit), link);
+    EXPECT_FALSE(fit("kit/TamsuPair.exe", 0));
+    EXPECT_FALSE(fit(folder, 0)); // a folder is not a program
+}
+
+TEST(PlatformLinux, ValuesPassedToRootNameNoFile)
+{
+    for (const char* value : {":0", "localhost:10.0", "zh_CN.UTF-8", "C.utf8@euro"})
+        EXPECT_TRUE(IsPassableValue(value)) << value;
+    for (const char* value : {"", "/usr/lib/locale/C.utf8", "..", "a%sb", "127.0.0.1:7/x"})
+        EXPECT_FALSE(IsPassableValue(value)) << value;
+    EXPECT_FALSE(IsPassableValue(nullptr));
 }
 
 } // namespace
