@@ -260,6 +260,8 @@ int RunToolStart(int argumentCount, char* const arguments[])
         ReportLine(kRefused, "no tool was named.", "");
         return 2;
     }
+    // Now, not only at the start: the caller's file-size limit would stop the credentials' copy.
+    TakeFreshRootState();
     const char* tool = arguments[0];
     const char* callerText = getenv("PKEXEC_UID");
     const uid_t caller =

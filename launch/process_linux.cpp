@@ -1,6 +1,7 @@
 // The launcher's own process state and the processes it starts.
 #include "process_linux.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -127,7 +128,15 @@ void TakeFreshRootState()
     {
         const auto which = static_cast<__rlimit_resource>(resource);
         rlimit fresh;
-        if (prlimit(1, which, nullptr, &fresh) == 0)
-            setrlimit(which, &fresh);
+        rlimit now;
+        if (prlimit(1, which, nullptr, &fresh) != 0 || getrlimit(which, &now) != 0)
+            continue;
+        // Raising a hard limit takes CAP_SYS_RESOURCE, which a confined root may lack: then as
+        // near PID 1's as this process may go.
+        if (setrlimit(which, &fresh) == 0)
+            continue;
+        fresh.rlim_max = std::min(fresh.rlim_max, now.rlim_max);
+        fresh.rlim_cur = std::min(fresh.rlim_cur, fresh.rlim_max);
+        setrlimit(which, &fresh);
     }
 }

@@ -25,5 +25,6 @@ int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* 
 bool WaitForProcess(pid_t child, siginfo_t* ended);
 
 // For a process about to start a program as root: umask 022 and the resource limits of PID 1,
-// which a fresh root session would have, instead of whatever the caller set.
+// which a fresh root session would have, instead of whatever the caller set. A hard limit this
+// process cannot raise (without CAP_SYS_RESOURCE) stays where it is, the soft one under it.
 void TakeFreshRootState();

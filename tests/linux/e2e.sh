@@ -28,7 +28,7 @@ chmod 755 "$WORK"
 XVFB_PID=""
 cleanup() {
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
-    rm -rf "$WORK"
+    [ -n "${TAMSU_KEEP_WORK:-}" ] || rm -rf "$WORK"
 }
 trap cleanup EXIT
 
@@ -312,11 +312,12 @@ elevation_devices() {
 }
 
 # run_unprivileged BIN [VAR=value...] COMMAND...: COMMAND as nobody with only those variables, in
-# a private mount namespace where BIN's programs lie over /usr/bin ("none": pkexec hidden) and
-# WORK/suid holds a set-user-id setpriv (WORK's own file system may be mounted nosuid). Sets OUT
-# (stdout, stderr, rc).
+# private mount and pid namespaces where BIN's programs lie over /usr/bin ("none": pkexec hidden)
+# and WORK/suid holds a set-user-id setpriv (WORK's own file system may be mounted nosuid).
+# Standard input comes from WORK/stdin when it exists. Sets OUT (stdout, stderr, rc) and
+# ELAPSED_MS.
 run_unprivileged() {
-    local bin=$1 variables=()
+    local bin=$1 variables=() start
     shift
     while [[ $1 == *=* ]]; do
         variables+=("$1")
@@ -325,8 +326,9 @@ run_unprivileged() {
     OUT=$(mktemp -d "$WORK/out.XXXXXX")
     chmod 777 "$OUT"
     mkdir -p "$WORK/suid"
+    start=$(date +%s%N)
     env -i PATH=/usr/bin:/bin HOME=/ ASAN_OPTIONS=verify_asan_link_order=0 "${variables[@]}" \
-        unshare --mount --propagation private -- sh -c '
+        unshare --mount --propagation private --pid --fork --mount-proc -- sh -c '
         if [ "$1" = none ]; then
             [ ! -e /usr/bin/pkexec ] || mount --bind /dev/null /usr/bin/pkexec || exit 90
         else
@@ -335,56 +337,101 @@ run_unprivileged() {
             mount -t overlay overlay -o "lowerdir=$1:/usr/bin" /usr/bin || exit 90
         fi
         shift 2
-        exec setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"' sh "$bin" "$WORK/suid" "$@" \
+        setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"
+        status=$?
+        # This is the namespace'"'"'s init: what outlived the command (a tool, a pkexec whose
+        # launcher was killed) ends with it, so it waits for them first.
+        deadline=$(($(date +%s) + 60))
+        while set -- /proc/[0-9]* && [ $# -gt 1 ] && [ "$(date +%s)" -lt "$deadline" ]; do
+            sleep 0.1
+        done
+        exit "$status"' sh "$bin" "$WORK/suid" "$@" \
+        <"$( [ -e "$WORK/stdin" ] && echo "$WORK/stdin" || echo /dev/null)" \
         >"$OUT/stdout" 2>"$OUT/stderr" && echo 0 >"$OUT/rc" || echo $? >"$OUT/rc"
+    ELAPSED_MS=$((($(date +%s%N) - start) / 1000000))
 }
 
-# A pkexec stand-in in BIN: it refuses the environments the real one refuses before asking
-# anyone, takes its answer from ANSWER (grant, cancel or refuse), and once granted becomes root
-# for real through a set-user-id setpriv, runs the hook WHILE_ASKING if there is one, and starts
-# the program on the simulated SOC machine.
+# A pkexec stand-in in BIN. Like the real one it refuses before asking anyone when it cannot
+# gain rights (no_new_privs) or dislikes its environment, and runs its program with descriptors
+# 0-2 alone and PKEXEC_UID set. It writes the command line the administrator would be shown to
+# WORK/pkexec.log, takes its answer from ANSWER (grant, cancel or refuse), and once granted
+# becomes root for real through a set-user-id setpriv and runs the hook WHILE_ASKING first.
 write_pkexec() { # BIN ANSWER WHILE_ASKING
-    local devices
     mkdir -p "$1"
-    mapfile -t devices < <(elevation_devices soc)
+    : >>"$WORK/pkexec.log"
+    chmod 666 "$WORK/pkexec.log"
     cat >"$1/pkexec" <<PKEXEC
-#!/bin/sh
+#!/bin/bash
 if [ "\$(id -ru)" != 0 ]; then
-    if [ -n "\${SHELL+set}" ] && ! grep -qxF -- "\$SHELL" /etc/shells; then exit 127; fi
-    for name in LANG LANGUAGE TERM COLORTERM \$(export -p | sed -n 's/^export \(LC_[A-Z_]*\)=.*/\1/p'); do
-        eval "value=\\\${\$name-}"
-        case \$value in */* | *%* | *..*) exit 127 ;; esac
+    # Written past any file-size limit the caller set, which must still reach the program.
+    limit=\$(ulimit -S -f)
+    ulimit -S -f unlimited
+    echo "\$*" >>"$WORK/pkexec.log"
+    ulimit -S -f "\$limit"
+    if grep -q '^NoNewPrivs:[[:space:]]*1' /proc/self/status; then
+        echo "pkexec must be setuid root" >&2
+        exit 127
+    fi
+    # (bash sets SHELL itself when its environment has none)
+    shell=\$(printenv SHELL) && ! grep -qxF -- "\$shell" /etc/shells && exit 127
+    for name in LANG LANGUAGE TERM COLORTERM \$(export -p | sed -n 's/^declare -x \(LC_[A-Z_]*\)=.*/\1/p'); do
+        case \${!name-} in */* | *%* | *..*) exit 127 ;; esac
     done
     case $2 in cancel) exit 126 ;; refuse) exit 127 ;; esac
-    exec "$WORK/suid/setpriv" --reuid=0 --regid=0 --clear-groups -- "\$0" "\$@"
+    PKEXEC_UID=\$(id -ru) exec "$WORK/suid/setpriv" --reuid=0 --regid=0 --clear-groups -- "\$0" "\$@"
 fi
 $3
-ASAN_OPTIONS=verify_asan_link_order=0 exec umockdev-run ${devices[*]} -- "\$@"
+for fd in /proc/\$\$/fd/*; do
+    fd=\${fd##*/}
+    [ "\$fd" -le 2 ] || eval "exec \$fd>&-"
+done
+exec "\$@"
 PKEXEC
     chmod 755 "$1/pkexec"
 }
 
+# A zenity stand-in in BIN that records who showed the notice, with what, and its descriptor 7.
+write_zenity_probe() { # BIN
+    : >"$WORK/zenity.log"
+    chmod 666 "$WORK/zenity.log"
+    printf '#!/bin/sh\necho "uid=$(id -u) home=$HOME xauthority=${XAUTHORITY-unset} fd7=$(readlink /proc/self/fd/7 || echo -)" >>%s\n' \
+        "$WORK/zenity.log" >"$1/zenity"
+    chmod 755 "$1/zenity"
+}
+
+# x_authority FILE OWNER COOKIE: an X authority file granting COOKIE (hex) for display 7 on any
+# address, owned by OWNER, mode 600.
+x_authority() {
+    /usr/bin/python3 -c 'import struct, sys
+field = lambda b: struct.pack(">H", len(b)) + b
+sys.stdout.buffer.write(struct.pack(">H", 0xFFFF) + field(b"") + field(b"7")
+                        + field(b"MIT-MAGIC-COOKIE-1") + field(bytes.fromhex(sys.argv[1])))' "$3" >"$1"
+    chown "$2" "$1"
+    chmod 600 "$1"
+}
+
 group_elevation() {
-    local kit="$WORK/kit"
+    local kit="$WORK/kit" bin="$WORK/bin"
     new_kit "$kit"
     # Writable for any user, so that a tool wrongly started without rights would still say so.
     : >"$kit/$STAND_IN_LOG"
     chmod 666 "$kit/$STAND_IN_LOG"
-    CASE="unprivileged user, no pkexec"
-    # A user without rights runs the launcher on a machine where a SOC receiver would otherwise
-    # start its tool.
-    local devices
-    mapfile -t devices < <(elevation_devices soc)
-    run_unprivileged none LANG=en_US.UTF-8 DISPLAY=:99 TAMSU_LAUNCHER="$kit/tamsu-launcher" \
-        umockdev-run "${devices[@]}" -- /bin/sh -c 'exec "$TAMSU_LAUNCHER"'
-    [ "$(cat "$OUT/rc")" != 0 ] || fail "exit code 0 without administrator rights"
-    expect_eq "$(wc -l <"$OUT/stderr")" 1 "lines on standard error"
-    grep -q '^tamsu-launcher: administrator rights are required .*/usr/bin/pkexec cannot be run' \
-        "$OUT/stderr" || fail "no clear line: <$(cat "$OUT/stderr")>"
-    expect_nothing_started "$kit"
-    cat "$OUT/stderr"
+    # Detection runs as the caller, on the simulated machine; root's step needs no devices.
+    local devices soc none many
+    mapfile -t soc < <(elevation_devices soc)
+    soc=(umockdev-run "${soc[@]}" --)
+    mapfile -t none < <(elevation_devices none)
+    none=(umockdev-run "${none[@]}" --)
+    mapfile -t many < <(elevation_devices many)
+    many=(umockdev-run "${many[@]}" --)
 
-    local bin="$WORK/bin" name
+    CASE="unprivileged user, no pkexec"
+    run_unprivileged none LANG=en_US.UTF-8 DISPLAY=:99 "${soc[@]}" "$kit/tamsu-launcher"
+    [ "$(cat "$OUT/rc")" != 0 ] || fail "exit code 0 without administrator rights"
+    expect_eq "$(other_lines | grep -c '^tamsu-launcher: administrator rights are required .*/usr/bin/pkexec cannot be run')$(other_lines | wc -l)" \
+        11 "the one line besides the trace"
+    expect_nothing_started "$kit"
+
     write_pkexec "$bin" grant ""
     for name in SHELL=/usr/sbin/nologin LANG=../C.UTF-8; do
         CASE="pkexec stand-in given $name"
@@ -392,47 +439,137 @@ group_elevation() {
         expect_eq "$(cat "$OUT/rc")" 127 "its exit code"
     done
 
-    # nobody's login shell and a locale named by its path, both of which pkexec refuses.
-    CASE="caller's environment unfit for pkexec"
-    rm -f "$kit/$STAND_IN_LOG"
-    run_unprivileged "$bin" SHELL=/usr/sbin/nologin LANG=/usr/lib/locale/C.utf8 "$kit/tamsu-launcher"
-    expect_eq "$(cat "$OUT/rc")" 0 "exit code"
-    expect_eq "$(other_lines)" "" "anything besides the trace"
-    expect_started "$kit" SOC
+    # No receiver, or several families: the notice, shown by the caller (at home, with no
+    # XAUTHORITY), and no request for rights.
+    write_zenity_probe "$bin"
+    : >"$WORK/pkexec.log"
+    local simulation
+    for simulation in none many; do
+        CASE="$simulation found: notice without asking"
+        local -n machine=$simulation
+        run_unprivileged "$bin" LANG=en_US.UTF-8 DISPLAY=:99 HOME=/nonexistent "${machine[@]}" "$kit/tamsu-launcher"
+        expect_eq "$(cat "$OUT/rc")" 0 "exit code"
+        expect_eq "$(cat "$WORK/pkexec.log")" "" "requests for rights"
+        expect_eq "$(tail -n 1 "$WORK/zenity.log")" "uid=65534 home=/nonexistent xauthority=unset fd7=-" \
+            "who showed the notice"
+        echo "$CASE: $ELAPSED_MS ms"
+    done
+    rm "$bin/zenity"
 
-    # Renamed while the user is asked, with another program put in its place: root runs the
-    # launcher that asked, from where it now lies.
-    CASE="kit renamed while asking"
-    rm -f "$kit/$STAND_IN_LOG"
-    write_pkexec "$bin" grant "mv '$kit' '$kit-moved' && mkdir '$kit' &&
-        printf '#!/bin/sh\\necho impostor >>$WORK/impostor.log\\n' >'$kit/tamsu-launcher' &&
-        chmod 755 '$kit/tamsu-launcher'"
-    run_unprivileged "$bin" LANG=en_US.UTF-8 "$kit/tamsu-launcher"
+    # A root-only X authority file named by the caller, and a display the caller listens on:
+    # whatever connects must not bring the cookie.
+    CASE="X cookie of a root-only file"
+    local secret=5ec12e75ec12e75ec12e75ec12e75ec1 heard="$WORK/heard"
+    x_authority "$WORK/root-cookie" root "$secret"
+    rm -f "$heard"
+    /usr/bin/python3 -c 'import socket, sys
+listener = socket.create_server(("127.0.0.1", 6007))
+listener.settimeout(120)
+connection, _ = listener.accept()
+connection.settimeout(10)
+data = b""
+try:
+    while len(data) < 4096:
+        chunk = connection.recv(4096)
+        if not chunk:
+            break
+        data += chunk
+except OSError:
+    pass
+open(sys.argv[1], "w").write(data.hex())' "$heard" &
+    local listener=$!
+    sleep 0.5
+    run_unprivileged "$bin" LANG=en_US.UTF-8 DISPLAY=127.0.0.1:7 XAUTHORITY="$WORK/root-cookie" \
+        "${none[@]}" "$kit/tamsu-launcher"
+    wait "$listener" || fail "nothing connected to the caller's display"
+    [ -e "$heard" ] || fail "nothing connected to the caller's display"
+    grep -q "$secret" "$heard" && fail "the root-only cookie reached the caller's listener"
+    expect_eq "$(grep -e '^Tips: ' "$OUT/stderr")" "$NOTICE_NONE_EN" "notice line"
+
+    # Granted: root starts the tool (a probe) by path, with umask 022, PID 1's limits, the
+    # caller's own credentials on descriptor 3 and nothing else inherited, whatever the caller
+    # had: an environment pkexec refuses, umask 077, no file size, an open descriptor 7.
+    CASE="granted: the tool's start"
+    local probe="$WORK/probe" cookie=0123456789abcdef0123456789abcdef
+    rm -rf "$probe"
+    mkdir -m 777 "$probe"
+    write_probe "$kit/NewCedar/TamsuPair.exe" "$probe"
+    x_authority "$WORK/caller-cookie" nobody "$cookie"
+    : >"$WORK/pkexec.log"
+    run_unprivileged "$bin" SHELL=/usr/sbin/nologin LANG=/usr/lib/locale/C.utf8 DISPLAY=:99 \
+        XAUTHORITY="$WORK/caller-cookie" "${soc[@]}" prlimit --fsize=0: -- \
+        sh -c 'umask 077; exec "$0" 7<"$0"' "$kit/tamsu-launcher"
     expect_eq "$(cat "$OUT/rc")" 0 "exit code"
-    expect_eq "$(cat "$WORK/impostor.log" 2>/dev/null)" "" "the impostor's log"
-    expect_started "$kit-moved" SOC
-    rm -rf "$kit"
-    mv "$kit-moved" "$kit"
+    expect_eq "$(cat "$WORK/pkexec.log")" "$kit/tamsu-launcher --start-tool $kit/NewCedar/TamsuPair.exe DISPLAY=:99" \
+        "what the administrator is shown"
+    echo "pkexec's command line: $(cat "$WORK/pkexec.log")"
+    expect_eq "$(probe_report "$probe" | sed -n 3p)" "uid=0 umask=0022 fsize=unlimited fd3=credentials fd7=-" \
+        "the tool's start"
+    expect_eq "$(od -An -tx1 "$probe/credentials" | tr -d ' \n')" "$(od -An -tx1 "$WORK/caller-cookie" | tr -d ' \n')" \
+        "the credentials the tool got"
+    tr '\0' '\n' <"$probe/environ" | grep -qx 'XAUTHORITY=/dev/fd/3' || fail "no XAUTHORITY=/dev/fd/3"
+    rm "$kit/NewCedar/TamsuPair.exe"
+    new_kit "$kit"
+
+    # The launcher killed while the administrator is asked, and its pid taken by a process of
+    # nobody's: root runs nothing of that process's.
+    CASE="launcher's pid taken while asking"
+    : >"$WORK/impostor.log"
+    chmod 666 "$WORK/impostor.log"
+    echo "id -u >>$WORK/impostor.log" >"$WORK/stdin"
     rm -f "$kit/$STAND_IN_LOG"
+    write_pkexec "$bin" grant "launcher=\$PPID; kill -KILL \$launcher
+        while [ -e /proc/\$launcher ]; do sleep 0.05; done
+        echo \$((launcher - 1)) >/proc/sys/kernel/ns_last_pid
+        setpriv --reuid=65534 --regid=65534 --clear-groups -- bash -c 'sleep 3; :' &
+        [ \$! = \$launcher ] || echo 'the pid was not taken' >&2
+        for _ in \$(seq 100); do
+            [ \"\$(stat -c %u /proc/\$launcher)\" = 65534 ] && [ \"\$(readlink /proc/\$launcher/exe)\" = /usr/bin/bash ] && break
+            sleep 0.05
+        done"
+    run_unprivileged "$bin" LANG=en_US.UTF-8 "${soc[@]}" "$kit/tamsu-launcher"
+    rm "$WORK/stdin"
+    expect_eq "$(grep -c 'the pid was not taken' "$OUT/stderr")" 0 "pid reuse set up"
+    expect_eq "$(cat "$WORK/impostor.log")" "" "what root ran of the impostor's"
+    expect_started "$kit" SOC
+    rm -f "$kit/$STAND_IN_LOG"
+
+    # A folder above the kit that another user can change: nothing asked, one line naming it.
+    CASE="kit in a folder others can write"
+    local open_folder="$WORK/shared"
+    mkdir -p "$open_folder"
+    chmod 777 "$open_folder"
+    new_kit "$open_folder/kit"
+    write_pkexec "$bin" grant ""
+    : >"$WORK/pkexec.log"
+    run_unprivileged "$bin" LANG=en_US.UTF-8 "${soc[@]}" "$open_folder/kit/tamsu-launcher"
+    expect_eq "$(other_lines)" "tamsu-launcher: administrator rights are required (the pairing tool must open the receiver as root), but they are not asked for: another user could change $open_folder." \
+        "refusal line"
+    expect_eq "$(cat "$WORK/pkexec.log")" "" "requests for rights"
+
+    # Under no_new_privs nothing can be gained: nothing is asked, and the line says so.
+    CASE="no_new_privs"
+    run_unprivileged "$bin" LANG=en_US.UTF-8 "${soc[@]}" setpriv --no-new-privs -- "$kit/tamsu-launcher"
+    expect_eq "$(cat "$WORK/pkexec.log")" "" "requests for rights"
+    expect_eq "$(other_lines | sed 's/.*, but //')" \
+        "they cannot be gained in this process (no_new_privs is set), so none were asked for." "reason"
+    expect_eq "$(cat "$OUT/rc")" 1 "exit code"
 
     # Refused, by a caller that ignores SIGCHLD (the kernel would reap pkexec unwaited for).
     CASE="refused, SIGCHLD ignored"
     write_pkexec "$bin" refuse ""
-    run_unprivileged "$bin" LANG=en_US.UTF-8 env --ignore-signal=CHLD "$kit/tamsu-launcher"
+    run_unprivileged "$bin" LANG=en_US.UTF-8 "${soc[@]}" env --ignore-signal=CHLD "$kit/tamsu-launcher"
     expect_eq "$(cat "$OUT/rc")" 127 "exit code"
     expect_eq "$(grep -c 'administrator rights are required.* not authorised\.$' "$OUT/stderr")" 1 \
         "refusal line"
 
-    # Granted, but env cannot start the launcher: pkexec's 127 is no longer the reason given.
-    CASE="granted, env fails"
-    write_pkexec "$bin" grant ""
-    printf '#!/bin/sh\necho "env: simulated failure" >&2\nexit 127\n' >"$bin/env"
-    chmod 755 "$bin/env"
-    run_unprivileged "$bin" LANG=en_US.UTF-8 "$kit/tamsu-launcher"
-    rm "$bin/env"
+    # Granted, but root cannot run the launcher: pkexec's 127 is no longer the reason given.
+    CASE="granted, the launcher cannot be run as root"
+    write_pkexec "$bin" grant "set -- /nonexistent/tamsu-launcher"
+    run_unprivileged "$bin" LANG=en_US.UTF-8 "${soc[@]}" "$kit/tamsu-launcher"
     expect_eq "$(cat "$OUT/rc")" 127 "exit code"
     expect_eq "$(grep '^tamsu-launcher: ' "$OUT/stderr" | sed 's/.*, but //')" \
-        "once they were given the launcher could not be started as root (/usr/bin/env exit 127)." \
+        "once they were given the launcher could not be started as root (pkexec exit 127)." \
         "reason"
     expect_nothing_started "$kit"
 }
@@ -456,26 +593,38 @@ run_isolated() {
 
 # write_wrappers: programs in WORK that start the launcher (their arguments) as a hostile parent
 # would: with standard output and error on a pipe whose reader has gone, with standard
-# descriptors 0-2 closed, or with every signal ignored and blocked.
+# descriptors 0-2 closed, with every signal ignored and blocked, with descriptor 7 open, or with
+# umask 077 and soft limits of 4 descriptors, a 32 KiB stack and no file size.
 write_wrappers() {
     printf '%s\n' '#!/bin/sh' 'fifo=$(mktemp -u "$0.XXXXXX") && mkfifo "$fifo" || exit 92' \
         'exec 3<>"$fifo" 4>"$fifo"' 'rm "$fifo"' 'exec "$@" 3<&- >&4 2>&4 4>&-' >"$WORK/broken-pipes"
     printf '%s\n' '#!/bin/sh' 'exec "$@" <&- >&- 2>&-' >"$WORK/closed-descriptors"
     printf '%s\n' '#!/bin/sh' 'exec env --ignore-signal --block-signal "$@"' >"$WORK/hostile-signals"
-    chmod 755 "$WORK/broken-pipes" "$WORK/closed-descriptors" "$WORK/hostile-signals"
+    printf '%s\n' '#!/bin/sh' 'exec "$@" 7<"$0"' >"$WORK/open-descriptors"
+    printf '%s\n' '#!/bin/sh' 'umask 077' \
+        'exec prlimit --nofile=4: --stack=32768: --fsize=0: -- "$@"' >"$WORK/tight-limits"
+    chmod 755 "$WORK/broken-pipes" "$WORK/closed-descriptors" "$WORK/hostile-signals" \
+        "$WORK/open-descriptors" "$WORK/tight-limits"
 }
 
-# write_probe PROGRAM DIR: a program that leaves in DIR links to its open descriptors 0-2 and
-# its /proc status, and exits 0. bash's exec keeps the signal state it was given (dash clears
-# the mask), and cp opens nothing before it has read the links.
+# write_probe PROGRAM DIR: a program that leaves in DIR links to its open descriptors 0-2, its
+# /proc status and environment, what it could read on descriptor 3, and a line "start" with its
+# user, umask, soft file-size limit and descriptors 3 and 7, and exits
+# 0. bash's exec keeps the signal state it was given (dash clears the mask), and cp opens nothing
+# before it has read the links.
 write_probe() {
-    printf '#!/bin/bash\nexec cp -P /proc/self/fd/0 /proc/self/fd/1 /proc/self/fd/2 /proc/self/status %s/\n' \
-        "$2" >"$1"
+    cat >"$1" <<PROBE
+#!/bin/bash
+cat /dev/fd/3 >$2/credentials 2>/dev/null
+echo "uid=\$(id -u) umask=\$(umask) fsize=\$(ulimit -S -f) fd3=\$([ -s $2/credentials ] && echo credentials || echo -) fd7=\$(readlink /proc/self/fd/7 || echo -)" >$2/start
+exec cp -P /proc/self/fd/0 /proc/self/fd/1 /proc/self/fd/2 /proc/self/environ /proc/self/status $2/
+PROBE
     chmod 755 "$1"
 }
 
 # probe_report DIR: what a probe left: its descriptors 0-2 ("-" when closed) on one line, its
-# blocked and ignored signals on the next; "not started" when it left nothing within 60 s.
+# blocked and ignored signals on the next, its start line on the third; "not started" when it
+# left nothing within 60 s.
 probe_report() {
     local deadline=$((SECONDS + 60))
     # The status file's last line marks it whole.
@@ -485,6 +634,8 @@ probe_report() {
     done
     echo "$(readlink "$1/0" || echo -) $(readlink "$1/1" || echo -) $(readlink "$1/2" || echo -)"
     grep -E '^Sig(Blk|Ign):' "$1/status" | tr -d '\t' | tr '\n' ' '
+    echo
+    cat "$1/start"
 }
 
 group_faults() {
@@ -532,7 +683,7 @@ group_faults() {
     write_wrappers
     local probe="$WORK/probe" wrapper report clean='SigBlk:0000000000000000 SigIgn:0000000000000000 '
     write_probe "$kit/NewCedar/TamsuPair.exe" "$probe"
-    for wrapper in broken-pipes closed-descriptors hostile-signals; do
+    for wrapper in broken-pipes closed-descriptors hostile-signals open-descriptors tight-limits; do
         CASE="SOC tool started by a launcher given $wrapper"
         rm -rf "$probe"
         mkdir "$probe"
@@ -540,6 +691,8 @@ group_faults() {
         expect_eq "$(cat "$OUT/rc")" 0 "exit code"
         report=$(probe_report "$probe")
         expect_eq "$(sed -n 2p <<<"$report")" "$clean" "the tool's signal state"
+        # As root from the start: a fresh root's umask and limits, nothing inherited past 2.
+        expect_eq "$(sed -n 3p <<<"$report")" "uid=0 umask=0022 fsize=unlimited fd3=- fd7=-" "the tool's start"
         [ "$wrapper" != closed-descriptors ] ||
             expect_eq "$(head -n 1 <<<"$report")" "/dev/null /dev/null /dev/null" "the tool's descriptors"
     done
@@ -553,14 +706,20 @@ group_faults() {
     expect_eq "$(cat "$OUT/rc")" 0 "exit code"
     [ "$ELAPSED_MS" -ge 3500 ] || fail "ended after $ELAPSED_MS ms, before the second pass"
     # zenity (the probe) shown to a parent ignoring SIGCHLD: waited for, the notice not repeated.
-    CASE="notice shown by a launcher given hostile-signals"
-    rm -rf "$sysfs" "$probe"
-    mkdir -p "$sysfs/class/hidraw" "$probe"
-    ZENITY="$kit/NewCedar/TamsuPair.exe" WRAPPER="$WORK/hostile-signals" \
-        run_isolated "$kit" "$sysfs" LANG=en_US.UTF-8 DISPLAY=:97
-    expect_eq "$(cat "$OUT/rc")" 0 "exit code"
-    expect_eq "$(other_lines)" "" "notice line besides the box"
-    expect_eq "$(probe_report "$probe" | sed -n 2p)" "$clean" "zenity's signal state"
+    rm -rf "$sysfs"
+    mkdir -p "$sysfs/class/hidraw"
+    for wrapper in hostile-signals open-descriptors; do
+        CASE="notice shown by a launcher given $wrapper"
+        rm -rf "$probe"
+        mkdir -p "$probe"
+        ZENITY="$kit/NewCedar/TamsuPair.exe" WRAPPER="$WORK/$wrapper" \
+            run_isolated "$kit" "$sysfs" LANG=en_US.UTF-8 DISPLAY=:97
+        expect_eq "$(cat "$OUT/rc")" 0 "exit code"
+        expect_eq "$(other_lines)" "" "notice line besides the box"
+        report=$(probe_report "$probe")
+        expect_eq "$(sed -n 2p <<<"$report")" "$clean" "zenity's signal state"
+        expect_eq "$(sed -n 3p <<<"$report" | sed 's/.* fd7=/fd7=/')" "fd7=-" "zenity's descriptor 7"
+    done
 
     # Tools that cannot start, or die at once: the launcher shows nothing and exits 0.
     local tool="$kit/NewCedar/TamsuPair.exe" how
