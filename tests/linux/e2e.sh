@@ -359,7 +359,8 @@ run_unprivileged() {
 write_pkexec() { # BIN ANSWER WHILE_ASKING
     mkdir -p "$1"
     : >>"$WORK/pkexec.log"
-    chmod 666 "$WORK/pkexec.log"
+    : >>"$WORK/pkexec-fd7.log"
+    chmod 666 "$WORK/pkexec.log" "$WORK/pkexec-fd7.log"
     cat >"$1/pkexec" <<PKEXEC
 #!/bin/bash
 if [ "\$(id -ru)" != 0 ]; then
@@ -367,6 +368,7 @@ if [ "\$(id -ru)" != 0 ]; then
     limit=\$(ulimit -S -f)
     ulimit -S -f unlimited
     echo "\$*" >>"$WORK/pkexec.log"
+    readlink /proc/\$\$/fd/7 >>"$WORK/pkexec-fd7.log"
     ulimit -S -f "\$limit"
     if grep -q '^NoNewPrivs:[[:space:]]*1' /proc/self/status; then
         echo "pkexec must be setuid root" >&2
@@ -500,6 +502,9 @@ open(sys.argv[1], "w").write(data.hex())' "$heard" &
         XAUTHORITY="$WORK/caller-cookie" "${soc[@]}" prlimit --fsize=0: -- \
         sh -c 'umask 077; exec "$0" 7<"$0"' "$kit/tamsu-launcher"
     expect_eq "$(cat "$OUT/rc")" 0 "exit code"
+    # Root's step shows nothing of its own, although it sees no receiver there.
+    expect_eq "$(other_lines)" "" "anything besides the trace"
+    expect_eq "$(cat "$WORK/pkexec-fd7.log" 2>/dev/null)" "" "pkexec's descriptor 7"
     expect_eq "$(cat "$WORK/pkexec.log")" "$kit/tamsu-launcher --start-tool $kit/NewCedar/TamsuPair.exe DISPLAY=:99" \
         "what the administrator is shown"
     echo "pkexec's command line: $(cat "$WORK/pkexec.log")"
