@@ -12,7 +12,9 @@ cd "$TAMSU_ROOT"
 WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-i686-posix googletest xvfb xdotool imagemagick
     fonts-wqy-microhei python3-pefile icoutils locales osslsigncode openssl ca-certificates)
 # Wine as the tests were proven with it: with what it recommends (fonts, X and GL libraries).
-WINE_PACKAGES=(wine wine32:i386 fonts-wine libxrender1:i386)
+# wine64 makes the win64 prefix, where the 32-bit launcher runs under WOW64 as on most users'
+# machines; wine32 runs it there and in the win32 prefix.
+WINE_PACKAGES=(wine wine32:i386 wine64 fonts-wine libxrender1:i386)
 
 echo "== Windows cross-build and tests under Wine"
 if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -391,6 +391,9 @@ def run_launcher(config, kit, language="en_US.UTF-8", overrides="", display=None
     err_path = os.path.join(config.work, "run.stderr")
     out_path = os.path.join(config.work, "run.stdout")
     with open(err_path, "wb") as err, open(out_path, "wb") as out:
+        # Debian's wine starts a 32-bit program with the 32-bit loader in either prefix, as
+        # CreateProcess does on Windows. wine64 would hand it to start.exe, which cannot open a
+        # path of 260 characters, so the module-path limit could not be tested under WOW64.
         process = subprocess.Popen(["wine", kit.launcher], env=env, cwd=config.work,
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err)
         try:
