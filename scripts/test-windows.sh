@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows launcher (build/windows/bin/TamsuLauncher.exe) and runs its tests
-# under Wine: the unit tests, the end-to-end runs in a private prefix, the notices on a virtual
-# display, and the static check of the executable. Installs what it needs on a Debian machine.
+# under Wine: the unit tests, the end-to-end runs in private win32 and win64 prefixes, the
+# notices on a virtual display, and the static check of the executable. Installs what it needs
+# on a Debian machine.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$TAMSU_ROOT"
 
-# The cross compiler and GoogleTest's sources; 32-bit Wine; a virtual display, xdotool and
+# The cross compiler and GoogleTest's sources; Wine; a virtual display, xdotool and
 # imagemagick to find, dismiss and photograph the notices, with CJK glyphs; pefile and
 # icoutils to read the executable; osslsigncode and openssl to sign the kit with a throwaway CA.
 WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-i686-posix googletest xvfb xdotool imagemagick

@@ -129,7 +129,7 @@ def import_registry(config, lines, env=None):
 def disable_for_launcher(config, libraries):
     """Disables these system libraries for TamsuLauncher.exe alone, as Wine's per-program
     library overrides do; with none, lifts that again."""
-    key = r"HKEY_CURRENT_USER\Software\Wine\AppDefaults\TamsuLauncher.exe"
+    key = r"HKEY_CURRENT_USER\Software\Wine\AppDefaults" + "\\" + LAUNCHER_NAMES[0]
     lines = ["[-%s]" % key]
     if libraries:
         lines += ["", "[%s\\DllOverrides]" % key] + ['"%s"=""' % n for n in libraries]
