@@ -38,6 +38,10 @@ bool IsFullyQualifiedDirectory(const wchar_t* directory)
     if (directory[0] == L'\\' && directory[1] == L'\\' && directory[2] == L'?' &&
         directory[3] == L'\\')
         return true;
+    // \\.\X:\ names drive X itself; any other device name (a pipe, a volume) is no folder.
+    if (directory[2] == L'.' && IsPathSeparator(directory[3]) && IsDriveLetter(directory[4]) &&
+        directory[5] == L':')
+        return IsPathSeparator(directory[6]);
     // \\server\share\, both named; a server of "." or "?" is a device namespace, not a share.
     const wchar_t* server = directory + 2;
     const wchar_t* share = SkipComponent(server);

@@ -54,7 +54,7 @@ if [ -n "$password_file" ] && ! { [ -f "$password_file" ] && [ -r "$password_fil
 fi
 
 if [ -n "$from" ]; then
-    build=$(realpath -e "$from" 2>/dev/null) || fail "no build folder $from"
+    build=$(realpath -e -- "$from" 2>/dev/null) || fail "no build folder $from"
 else
     build=$TAMSU_ROOT/build/windows
     # Only the launcher: the kit needs neither Wine nor the tests built.
@@ -66,13 +66,15 @@ fi
 name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConfig.cmake" 2>/dev/null) || true
 [ -n "$name" ] || fail "$build is not a configured Windows build"
 output=${output:-$build}
-mkdir -p "$output"
+# "--" wherever a path is passed: an output folder may be named "-kit".
+mkdir -p -- "$output"
+output=$(realpath -e -- "$output") # cmake --install takes no "--"
 # An older kit of the same name must not outlive a failed run and pass for this run's.
-rm -f "$output/$name.zip" "$output/$name.zip.sha256"
+rm -f -- "$output/$name.zip" "$output/$name.zip.sha256"
 
 # Everything is made in a private folder beside the ZIP, so the last step is a rename.
-work=$(mktemp -d "$output/.kit.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d -- "$output/.kit.XXXXXX")
+trap 'rm -rf -- "$work"' EXIT
 trap 'exit 1' HUP INT TERM
 kit=$work/$name
 cmake --install "$build" --prefix "$kit" >"$work/install.log" || fail "cmake --install $build failed"
@@ -80,11 +82,16 @@ launcher=$kit/TamsuLauncher.exe
 [ -f "$launcher" ] || fail "no TamsuLauncher.exe in $build: build it first"
 
 # Runs openssl pkcs12 on the signing file; files from older tools need the legacy algorithms.
+# The password is the file's first line without its line end: `-passin file:` would keep the
+# CR of a CRLF line end, which osslsigncode drops.
 pkcs12() {
-    local pass=(-passin pass:)
-    [ -z "$password_file" ] || pass=(-passin "file:$password_file")
-    openssl pkcs12 -in "$sign" "${pass[@]}" "$@" 2>>"$work/pkcs12.log" ||
-        openssl pkcs12 -legacy -in "$sign" "${pass[@]}" "$@" 2>>"$work/pkcs12.log"
+    local password=
+    if [ -n "$password_file" ]; then
+        IFS= read -r password <"$password_file" || true
+        password=${password%$'\r'}
+    fi
+    openssl pkcs12 -in "$sign" -passin fd:3 "$@" 2>>"$work/pkcs12.log" 3<<<"$password" ||
+        openssl pkcs12 -legacy -in "$sign" -passin fd:3 "$@" 2>>"$work/pkcs12.log" 3<<<"$password"
 }
 
 # Signs the staged copy of the launcher (never the build's own file) into a new file, checks
@@ -101,12 +108,12 @@ sign_launcher() {
     # The chain to trust in the check below, and the signing certificate: the token's
     # certificate file (its first one), or the PKCS12's own.
     if [ -n "$token" ]; then
-        cp "$certs" "$work/chain.pem"
+        cp -- "$certs" "$work/chain.pem"
         openssl x509 -in "$certs" -out "$work/leaf.pem" 2>/dev/null || fail "no certificate in $certs"
         args+=(-pkcs11module "$module" -certs "$certs" -key "$sign")
     else
         if ! pkcs12 -nokeys -out "$work/chain.pem"; then
-            grep -q 'invalid password' "$work/pkcs12.log" && fail "wrong password for $sign"
+            grep -q -- 'invalid password' "$work/pkcs12.log" && fail "wrong password for $sign"
             fail "$sign is not a PKCS12 file this OpenSSL can read"
         fi
         pkcs12 -nokeys -clcerts -out "$work/leaf.pem" && [ -s "$work/leaf.pem" ] ||
@@ -118,15 +125,21 @@ sign_launcher() {
     [[ $usage == *"Code Signing"* ]] ||
         fail "the certificate in $origin cannot sign code: it lacks the Code Signing extended key usage"
     openssl x509 -in "$work/leaf.pem" -noout -checkend 0 >/dev/null || fail "the certificate in $origin has expired"
+    # Signed before its time, the launcher would not verify until then.
+    local valid_from
+    valid_from=$(openssl x509 -in "$work/leaf.pem" -noout -startdate) && valid_from=${valid_from#notBefore=}
+    if [ "$(date -u -d "$valid_from" +%s)" -gt "$(date -u +%s)" ]; then
+        fail "the certificate in $origin is not yet valid: it becomes valid on $(date -u -d "$valid_from" '+%Y-%m-%d %H:%M:%S UTC')"
+    fi
 
     osslsigncode "${args[@]}" -in "$launcher" -out "$work/signed.exe" >"$work/sign.log" 2>&1 ||
         fail "osslsigncode could not sign the launcher${timestamp:+ with a timestamp from $timestamp}"
     # Trusted: the system's CAs and the certificates that came with the key.
-    cat "$work/chain.pem" /etc/ssl/certs/ca-certificates.crt >"$work/trust.pem"
+    cat -- "$work/chain.pem" /etc/ssl/certs/ca-certificates.crt >"$work/trust.pem"
     osslsigncode verify -in "$work/signed.exe" -CAfile "$work/trust.pem" -TSA-CAfile "$work/trust.pem" \
         >"$work/verify.log" 2>&1 ||
         fail "the signed launcher does not verify against the system's CAs and those that came with $origin"
-    mv -f "$work/signed.exe" "$launcher"
+    mv -f -- "$work/signed.exe" "$launcher"
     signer=$(openssl x509 -in "$work/leaf.pem" -noout -subject -nameopt oneline)
     signer=${signer#subject=}
 }
@@ -136,14 +149,14 @@ if [ -n "$sign" ]; then
 fi
 
 # A user checks the unpacked kit with `sha256sum -c SHA256SUMS` in its folder.
-(cd "$kit" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | while IFS= read -r file; do
+(cd -- "$kit" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | while IFS= read -r file; do
     sha256sum -- "$file"
 done) >"$work/SHA256SUMS"
-mv "$work/SHA256SUMS" "$kit/SHA256SUMS"
-(cd "$work" && cmake -E tar cf "$name.zip" --format=zip -- "$name")
-(cd "$work" && sha256sum -- "$name.zip" >"$name.zip.sha256")
-mv -f "$work/$name.zip" "$output/$name.zip"
-mv -f "$work/$name.zip.sha256" "$output/$name.zip.sha256"
+mv -- "$work/SHA256SUMS" "$kit/SHA256SUMS"
+(cd -- "$work" && cmake -E tar cf "$name.zip" --format=zip -- "$name")
+(cd -- "$work" && sha256sum -- "$name.zip" >"$name.zip.sha256")
+mv -f -- "$work/$name.zip" "$output/$name.zip"
+mv -f -- "$work/$name.zip.sha256" "$output/$name.zip.sha256"
 
 echo "kit: $output/$name.zip"
 if [ -n "$sign" ]; then

@@ -45,11 +45,13 @@ TEST(BaseDirectory, BareFileNameGivesNothing)
 
 TEST(BaseDirectory, OnlyFullyQualifiedOnesAreUsable)
 {
-    for (const wchar_t* base : {L"C:\\Tools\\", L"c:/", L"\\\\server\\share\\kit\\",
-                                L"//srv/share/", L"\\\\?\\C:\\kit\\", L"\\\\?\\UNC\\srv\\share\\"})
+    for (const wchar_t* base :
+         {L"C:\\Tools\\", L"c:/", L"\\\\server\\share\\kit\\", L"//srv/share/", L"\\\\?\\C:\\kit\\",
+          L"\\\\?\\UNC\\srv\\share\\", L"\\\\.\\C:\\kit\\"})
         EXPECT_TRUE(IsFullyQualifiedDirectory(base)) << base;
-    for (const wchar_t* base : {L"", L"C:", L"C:kit\\", L"\\kit\\", L"kit\\", L"UNC\\srv\\share\\",
-                                L"\\\\server\\", L"\\\\\\share\\", L"\\\\.\\pipe\\", L"1:\\"})
+    for (const wchar_t* base :
+         {L"", L"C:", L"C:kit\\", L"\\kit\\", L"kit\\", L"UNC\\srv\\share\\", L"\\\\server\\",
+          L"\\\\\\share\\", L"\\\\.\\pipe\\", L"\\\\.\\C:kit\\", L"1:\\"})
         EXPECT_FALSE(IsFullyQualifiedDirectory(base)) << base;
 }
 

@@ -5,7 +5,8 @@ launcher stays unsigned, and bad signing input fails with one line and leaves no
 check_kit_signing.py SOURCE_DIR BUILD_DIR
 """
 
-import hashlib, http.server, os, shutil, subprocess, sys, tempfile, threading, unittest, zipfile
+import hashlib, http.server, os, shutil, subprocess, sys, tempfile, threading, time, unittest
+import zipfile
 
 from winekit import Config, Interface, Kit, restart_server, run_launcher, set_interfaces
 
@@ -13,7 +14,11 @@ SOURCE_DIR, BUILD_DIR = sys.argv.pop(1), sys.argv.pop(1)
 KIT = "TamsuPairKit-1.5.0-win32"
 FOLDER = tempfile.mkdtemp(prefix="kit-signing.")
 OPENSSL_CONFIG = """[req]\ndistinguished_name = dn\n[dn]\n[tsa]\nserial = serial
-default_policy = 1.2.3.4.1\ndigests = sha256\nsigner_digest = sha256\n"""
+default_policy = 1.2.3.4.1\ndigests = sha256\nsigner_digest = sha256\n[early]\ndatabase = index.txt
+serial = early.serial\nnew_certs_dir = .\ndefault_md = sha256\npolicy = any\n[any]
+commonName = supplied\n"""
+# A code-signing certificate that becomes valid a day from now.
+VALID_FROM = int(time.time()) + 86400
 
 
 def run(*args, cwd=FOLDER):
@@ -51,7 +56,9 @@ class SignedKit(unittest.TestCase):
     def setUpClass(cls):
         cls.addClassCleanup(shutil.rmtree, FOLDER)
         for name, text in (("openssl.cnf", OPENSSL_CONFIG), ("password", "kit password\n"),
-                           ("wrong", "not it\n")):
+                           ("password-crlf", "kit password\r\n"), ("wrong", "not it\n"),
+                           ("index.txt", ""), ("early.serial", "01\n"),
+                           ("early.ext", "extendedKeyUsage=codeSigning\n")):
             with open(os.path.join(FOLDER, name), "w") as f:
                 f.write(text)
         for name, extension in (("ca", "basicConstraints=critical,CA:true"),
@@ -66,6 +73,17 @@ class SignedKit(unittest.TestCase):
             assert run("openssl", "pkcs12", "-export", "-inkey", name + ".key", "-in", name + ".pem",
                        "-certfile", "ca.pem", "-passout", "file:password", "-out",
                        name + ".p12").returncode == 0
+        stamp = lambda t: time.strftime("%Y%m%d%H%M%SZ", time.gmtime(t))
+        assert run("openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                   "-nodes", "-config", "openssl.cnf", "-subj", "/CN=Throwaway early", "-keyout",
+                   "early.key", "-out", "early.csr").returncode == 0
+        assert run("openssl", "ca", "-batch", "-config", "openssl.cnf", "-name", "early", "-cert",
+                   "ca.pem", "-keyfile", "ca.key", "-in", "early.csr", "-extfile", "early.ext",
+                   "-startdate", stamp(VALID_FROM), "-enddate", stamp(VALID_FROM + 86400),
+                   "-notext", "-out", "early.pem").returncode == 0
+        assert run("openssl", "pkcs12", "-export", "-inkey", "early.key", "-in", "early.pem",
+                   "-certfile", "ca.pem", "-passout", "file:password", "-out",
+                   "early.p12").returncode == 0
         server = http.server.HTTPServer(("127.0.0.1", 0), TimestampAuthority)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         cls.addClassCleanup(server.server_close)
@@ -73,10 +91,11 @@ class SignedKit(unittest.TestCase):
         cls.build_launcher = Config().launcher
         with open(cls.build_launcher, "rb") as f:
             cls.built = sha256(f.read())
-        cls.result = kit_sh("signed", "--sign", "code.p12", "--password-file", "password",
+        # An output folder that looks like an option, and a password file with CRLF line ends.
+        cls.result = kit_sh("-signed", "--sign", "code.p12", "--password-file", "password-crlf",
                             "--timestamp", "http://127.0.0.1:%d/" % server.server_address[1])
         if cls.result.returncode == 0:
-            with zipfile.ZipFile(os.path.join(FOLDER, "signed", KIT + ".zip")) as archive:
+            with zipfile.ZipFile(os.path.join(FOLDER, "-signed", KIT + ".zip")) as archive:
                 cls.names = sorted(archive.namelist())
                 archive.extractall(os.path.join(FOLDER, "unpacked"))
         cls.launcher = os.path.join(FOLDER, "unpacked", KIT, "TamsuLauncher.exe")
@@ -96,7 +115,7 @@ class SignedKit(unittest.TestCase):
             "TamsuLauncher.exe")])
         check = run("sha256sum", "--strict", "-c", "SHA256SUMS", cwd=os.path.dirname(self.launcher))
         self.assertEqual(sorted(check.stdout.splitlines()), ["README.txt: OK", "TamsuLauncher.exe: OK"])
-        self.assertEqual(run("sha256sum", "-c", KIT + ".zip.sha256", cwd=FOLDER + "/signed").returncode, 0)
+        self.assertEqual(run("sha256sum", "-c", KIT + ".zip.sha256", cwd=FOLDER + "/-signed").returncode, 0)
 
     def test_unsigned_kit_says_so_and_holds_the_build_launcher(self):
         result = kit_sh("unsigned")
@@ -110,6 +129,8 @@ class SignedKit(unittest.TestCase):
                 ("not_pkcs12", "not a PKCS12", "ca.pem", "password"),
                 ("wrong_password", "wrong password", "code.p12", "wrong"),
                 ("not_for_code", "Code Signing", "server.p12", "password"),
+                ("not_yet_valid", "not yet valid: it becomes valid on " + time.strftime(
+                    "%Y-%m-%d %H:%M:%S UTC", time.gmtime(VALID_FROM)), "early.p12", "password"),
                 ("no_timestamp", "timestamp", "code.p12", "password", "--timestamp",
                  "http://127.0.0.1:9/")):
             with self.subTest(output):

@@ -27,13 +27,17 @@ int wmain()
     std::wstring directory(32768, L'\0');
     directory.resize(GetCurrentDirectoryW(static_cast<DWORD>(directory.size()), directory.data()));
 
+    // Written whole under another name first: a test that sees the marker reads all of it.
     const std::string record = Utf8(GetCommandLineW()) + "\n" + Utf8(directory) + "\n";
-    HANDLE file = CreateFileW((self + L".started").c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::wstring partial = self + L".starting";
+    HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
     DWORD written = 0;
     WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
     CloseHandle(file);
-    return 0;
+    return MoveFileExW(partial.c_str(), (self + L".started").c_str(), MOVEFILE_REPLACE_EXISTING)
+               ? 0
+               : 1;
 }

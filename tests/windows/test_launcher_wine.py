@@ -10,8 +10,8 @@ import time
 import unittest
 
 from winekit import (ALL_PLANTED_OVERRIDE, FAMILY_FOLDERS, PLANTED_NAMES, Config, CutText,
-                     Interface, Kit, launcher_name, restart_server, run_launcher, set_interfaces,
-                     utf16_length, wait_for_line)
+                     Interface, Kit, disable_for_launcher, launcher_name, restart_server,
+                     run_launcher, set_interfaces, utf16_length, wait_for_line)
 
 SUN_COL01 = Interface("VID_1BCF&PID_0501&COL01", "7&2c3d4e5f&0&0000")
 # The collection text lies past what the trace line keeps: only the whole path counts it.
@@ -125,19 +125,29 @@ class LauncherTest(unittest.TestCase):
     def without_binding(self, calls):
         """The launcher's calls without the binding of the delay-loaded libraries, which is
         checked here: each is loaded by its full system path once, after the search is
-        locked, and looked up for the functions the launcher calls."""
+        locked, and looked up for the functions the launcher calls. One that cannot be loaded
+        is tried once more by name, and its functions are then looked up in the launcher
+        itself, which has none of them."""
         lock = next(i for i, c in enumerate(calls) if c.name == "SetDefaultDllDirectories")
-        libraries, own = {}, []
+        libraries, unbound, own = {}, set(), []
         for index, call in enumerate(calls):
             if call.name == "LoadLibraryExW" and call.args[0] != SYSTEM + "hid.dll":
                 name = call.args[0][len(SYSTEM):].lower()
                 self.assertEqual(call.args, [SYSTEM + name, 0, 0x800])
                 self.assertIn(name, DELAY_LOADED)
-                self.assertNotIn(name, libraries.values(), "loaded twice")
+                self.assertNotIn(name, list(libraries.values()) + list(unbound), "loaded twice")
                 self.assertGreater(index, lock, "loaded before the search was locked")
-                libraries[call.result] = name
+                if call.result:
+                    libraries[call.result] = name
+                else:
+                    unbound.add(name)
+            elif call.name == "LoadLibraryA" and call.args[0].lower() in unbound:
+                self.assertEqual(call.result, 0)
             elif call.name == "GetProcAddress" and call.args[0] in libraries:
                 self.assertIn(call.args[1], DELAY_LOADED[libraries[call.args[0]]])
+            elif call.name == "GetProcAddress" and any(call.args[1] in DELAY_LOADED[name]
+                                                       for name in unbound):
+                self.assertEqual(call.result, 0)
             else:
                 own.append(call)
         return own
@@ -151,7 +161,7 @@ class LauncherTest(unittest.TestCase):
         guid = take("HidD_GetHidGuid").args[0]
         take("FreeLibrary", hid)
         if interfaces is None:
-            return  # the failing setupapi is not one of Wine's own: its calls are not traced
+            return  # neither the failing setupapi (not Wine's own) nor a stand-in is traced
         device_set = take("SetupDiGetClassDevsW", guid, 0, 0, 0x12).result
         self.assertNotIn(device_set, (0, 0xFFFFFFFF))
         sizes = []
@@ -237,8 +247,7 @@ class Notices(LauncherTest):
         self.expect_traces(run, summary(soc=2), 1)
 
     def test_device_list_refused_on_both_passes(self):
-        system_copy = os.path.join(self.config.prefix, "drive_c", "windows", "system32",
-                                   "setupapi.dll")
+        system_copy = os.path.join(self.config.system_directory, "setupapi.dll")
         saved = system_copy + ".saved"
         shutil.copy(system_copy, saved)
         try:
@@ -248,6 +257,17 @@ class Notices(LauncherTest):
         finally:
             shutil.move(saved, system_copy)
         self.assertEqual(run.stdout, b"SetupDiGetClassDevs failed: 5aa\r\n" * 2)
+        self.expect_run(run, self.kit, [None, None], ("notice", "none", "en"))
+        self.expect_traces(run, summary(), 0)
+
+    def test_missing_setupapi_fails_as_a_refused_device_list(self):
+        set_interfaces(self.config, SOC)
+        disable_for_launcher(self.config, ["setupapi"])
+        try:
+            run = run_launcher(self.config, self.kit, "en_US.UTF-8")
+        finally:
+            disable_for_launcher(self.config, [])
+        self.assertEqual(run.stdout, b"SetupDiGetClassDevs failed: 7e\r\n" * 2)  # not found
         self.expect_run(run, self.kit, [None, None], ("notice", "none", "en"))
         self.expect_traces(run, summary(), 0)
 
@@ -346,6 +366,16 @@ class Faults(LauncherTest):
             if os.path.exists(tool):
                 os.remove(tool)
             shutil.move(saved, tool)
+
+    def test_missing_shell32_starts_nothing(self):
+        set_interfaces(self.config, SOC)
+        disable_for_launcher(self.config, ["shell32"])
+        try:
+            run = run_launcher(self.config, self.kit)
+        finally:
+            disable_for_launcher(self.config, [])
+        self.expect_run(run, self.kit, [SOC], ("nothing",))
+        self.expect_traces(run, summary(soc=2), 1)
 
     def test_planted_libraries_are_never_loaded(self):
         kit = Kit(self.config, "planted")

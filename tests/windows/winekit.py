@@ -50,10 +50,12 @@ RELAYED = [
 
 
 class Config:
-    """Paths handed over by CTest."""
+    """Paths handed over by CTest, and the prefix's architecture: win32, or win64, where the
+    32-bit launcher runs under WOW64 as on most users' machines."""
 
     def __init__(self):
         env = os.environ
+        self.arch = env.get("TAMSU_WINEARCH", "win32")
         self.launcher = env["TAMSU_LAUNCHER"]
         self.stand_in = env["TAMSU_STAND_IN"]
         self.planted_library = env["TAMSU_PLANTED_LIBRARY"]
@@ -65,6 +67,14 @@ class Config:
         self.drive = os.path.join(self.work, "drive")  # drive K:
         self.unc = os.path.join(self.work, "unc")  # \\server\share\... under it
 
+    @property
+    def system_directory(self):
+        """Where a native library for the 32-bit launcher goes: GetSystemDirectoryW's
+        system32 is redirected to syswow64 in a win64 prefix."""
+        windows = os.path.join(self.prefix, "drive_c", "windows")
+        wow64 = os.path.join(windows, "syswow64")
+        return wow64 if os.path.isdir(wow64) else os.path.join(windows, "system32")
+
 
 def wine_env(config, language="en_US.UTF-8", display=None, overrides="",
              planted_order=PLANTED_OVERRIDE):
@@ -73,7 +83,7 @@ def wine_env(config, language="en_US.UTF-8", display=None, overrides="",
     env.pop("DISPLAY", None)
     if display:
         env["DISPLAY"] = display
-    env.update(WINEPREFIX=config.prefix, WINEARCH="win32", WINEDEBUG="-all",
+    env.update(WINEPREFIX=config.prefix, WINEARCH=config.arch, WINEDEBUG="-all",
                WINEDLLOVERRIDES=";".join(x for x in (BASE_OVERRIDES, planted_order,
                                                     overrides) if x),
                LANG=language, LC_ALL=language)
@@ -114,6 +124,16 @@ def import_registry(config, lines, env=None):
                             env=env or wine_env(config), capture_output=True)
     if result.returncode != 0:
         raise RuntimeError("regedit failed: %r" % result.stderr[-500:])
+
+
+def disable_for_launcher(config, libraries):
+    """Disables these system libraries for TamsuLauncher.exe alone, as Wine's per-program
+    library overrides do; with none, lifts that again."""
+    key = r"HKEY_CURRENT_USER\Software\Wine\AppDefaults" + "\\" + LAUNCHER_NAMES[0]
+    lines = ["[-%s]" % key]
+    if libraries:
+        lines += ["", "[%s\\DllOverrides]" % key] + ['"%s"=""' % n for n in libraries]
+    import_registry(config, lines)
 
 
 def reg_string(value):
@@ -371,6 +391,9 @@ def run_launcher(config, kit, language="en_US.UTF-8", overrides="", display=None
     err_path = os.path.join(config.work, "run.stderr")
     out_path = os.path.join(config.work, "run.stdout")
     with open(err_path, "wb") as err, open(out_path, "wb") as out:
+        # Debian's wine starts a 32-bit program with the 32-bit loader in either prefix, as
+        # CreateProcess does on Windows. wine64 would hand it to start.exe, which cannot open a
+        # path of 260 characters, so the module-path limit could not be tested under WOW64.
         process = subprocess.Popen(["wine", kit.launcher], env=env, cwd=config.work,
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err)
         try:
