@@ -135,8 +135,9 @@ def build_initramfs(work, launcher, modules, gadgets, scenarios, udcs):
 
 def boot(image, initramfs, console, come_up, finish):
     """Boots the guest once, its serial console written to CONSOLE, and returns the console's
-    text when the guest has run every scenario. Raises GuestError when it does not come up
-    within COME_UP seconds, or does not finish within FINISH."""
+    text when the guest has run every scenario, with the seconds until it came up and until it
+    ended. Raises GuestError when it does not come up within COME_UP seconds, or does not
+    finish within FINISH."""
     command = QEMU + ("-kernel", image, "-initrd", initramfs,
                       "-append", "console=ttyS0 quiet panic=-1")
     start = time.monotonic()
@@ -151,9 +152,11 @@ def boot(image, initramfs, console, come_up, finish):
             if ready is None and "\n@@ ready\n" in text:
                 ready = elapsed
             if ready is None and elapsed > come_up:
-                raise GuestError("the guest did not come up within %d s" % come_up)
+                raise GuestError("the guest did not come up within %d s (console: %s)"
+                                 % (come_up, console))
             if elapsed > finish:
-                raise GuestError("the guest did not finish its scenarios within %d s" % finish)
+                raise GuestError("the guest did not finish its scenarios within %d s (console: %s)"
+                                 % (finish, console))
             time.sleep(0.2)
     finally:
         if qemu.poll() is None:
@@ -162,11 +165,14 @@ def boot(image, initramfs, console, come_up, finish):
     text = _console_text(console)
     fatal = re.search(r"^@@ fatal (.*)$", text, re.M)
     if fatal:
-        raise GuestError("the guest stopped: " + fatal.group(1))
+        raise GuestError("the guest stopped: %s (console: %s)" % (fatal.group(1), console))
     if "\n@@ done" not in text:
-        raise GuestError("QEMU ended (exit %d) before the guest finished" % qemu.returncode)
-    print("guest up after %.1f s, done after %.1f s" % (ready or 0, time.monotonic() - start))
-    return text
+        last = ([line for line in text.split("\n") if line.strip()] or ["nothing"])[-1]
+        raise GuestError("QEMU ended (exit %d) before the guest finished; its last line: %s"
+                         % (qemu.returncode, last.strip()))
+    # QEMU may end between two looks: then the guest came up no later than it ended.
+    done = time.monotonic() - start
+    return text, ready or done, done
 
 
 def _console_text(console):

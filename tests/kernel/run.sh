@@ -36,8 +36,9 @@ KERNEL=build/kernel/$package
 if [ ! -f "$KERNEL/vmlinuz" ]; then
     rm -rf "$KERNEL.partial"
     mkdir -p "$KERNEL.partial"
-    (cd "$KERNEL.partial" && apt-get -q -o APT::Sandbox::User=root download "$package" >/dev/null) ||
-        stop "could not download $package (apt-get download)"
+    if ! error=$(cd "$KERNEL.partial" && apt-get -qq -o APT::Sandbox::User=root download "$package" 2>&1); then
+        stop "could not download $package (apt-get download: $(tail -n 1 <<<"$error"))"
+    fi
     # Only the image and the driver folders the guest takes its modules from.
     dpkg-deb --fsys-tarfile "$KERNEL.partial"/*.deb |
         tar -x -C "$KERNEL.partial" --wildcards './boot/vmlinuz-*' \

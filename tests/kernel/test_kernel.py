@@ -88,7 +88,7 @@ STARTED = re.compile(r"^(\w+) args=(\d+) session=(\d+) pid=(\d+) uid=(\d+)$")
 
 
 @pytest.fixture(scope="session")
-def outcomes():
+def outcomes(request):
     try:
         work = os.environ["TAMSU_KERNEL_WORK"]
         gadgets = {name: device.gadget() for name, device in DEVICES.items()}
@@ -96,13 +96,16 @@ def outcomes():
                                      s.late or "", s.gone or "") for s in SCENARIOS]
         initramfs = guest.build_initramfs(work, os.environ["TAMSU_LAUNCHER"],
                                           os.environ["TAMSU_KERNEL_MODULES"], gadgets, lines, UDCS)
-        text = guest.boot(os.environ["TAMSU_KERNEL_IMAGE"], initramfs,
-                          os.path.join(work, "console.log"), COME_UP_SECONDS, FINISH_SECONDS)
+        text, ready, done = guest.boot(os.environ["TAMSU_KERNEL_IMAGE"], initramfs,
+                                       os.path.join(work, "console.log"), COME_UP_SECONDS,
+                                       FINISH_SECONDS)
     except KeyError as missing:
         pytest.exit("kernel stage failed: %s not set (run tests/kernel/run.sh)" % missing, 1)
     except guest.GuestError as error:
-        pytest.exit("kernel stage failed: %s (console: %s)" % (
-            error, os.path.join(work, "console.log")), 1)
+        pytest.exit("kernel stage failed: %s" % error, 1)
+    with request.config.pluginmanager.get_plugin("capturemanager").global_and_fixture_disabled():
+        print("\nguest: modules loaded %.1f s after QEMU started, every scenario run after %.1f s"
+              % (ready, done))
     return {"gadgets": gadgets, "runs": guest.read_outcomes(text)}
 
 
