@@ -22,7 +22,8 @@ fi
 
 # The Windows and kernel stages install what they need themselves.
 if [ "$ONLY" != windows ] && [ "$ONLY" != kernel ]; then
-    ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" "${NATIVE_TEST_PACKAGES[@]}" clang libclang-rt-14-dev
+    ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" "${NATIVE_TEST_PACKAGES[@]}" clang \
+        libclang-rt-14-dev
     # The native tests show notices in Chinese and English; zenity needs the locales to exist.
     ensure_locales zh_CN en_US
 fi
@@ -52,7 +53,8 @@ run_stage() {
     if [ "$name" = kernel ]; then unit=scenarios; fi
     if total=$(grep -oE 'tests? failed out of [0-9]+' "$log" | tail -n 1 | grep -oE '[0-9]+$'); then
         failed=$(grep -oE '[0-9]+ tests? failed out of' "$log" | tail -n 1 | grep -oE '^[0-9]+')
-    elif result=$(grep -E '^=+ .*[0-9]+ (passed|failed|errors?).* in [0-9.]+s' "$log" | tail -n 1); then
+    elif result=$(grep -E '^=+ .*[0-9]+ (passed|failed|errors?).* in [0-9.]+s' "$log" |
+        tail -n 1); then
         # pytest's last line: "== 1 failed, 7 passed in 30.1s ==" (errors count as failures)
         failed=$(pytest_count 'failed|errors?' <<<"$result")
         total=$((failed + $(pytest_count passed <<<"$result")))
@@ -63,11 +65,13 @@ run_stage() {
         total=0 failed=0
     fi
     local line
-    line=$(printf '%-11s %4s %-10s %3s failed, %5s s' "$name:" "$total" "$unit," "$failed" "$seconds")
+    line=$(printf '%-11s %4s %-10s %3s failed, %5s s' "$name:" "$total" "$unit," "$failed" \
+        "$seconds")
     if [ "$status" -ne 0 ]; then
         # A stage that cannot run says why in one line ("kernel stage failed: ...").
         local reason
-        reason=$(grep -oE '[a-z]+ stage failed: .*[^ !]' "$log" | tail -n 1) || reason="the stage failed before its tests ended"
+        reason=$(grep -oE '[a-z]+ stage failed: .*[^ !]' "$log" | tail -n 1) ||
+            reason="the stage failed before its tests ended"
         [ "$failed" -gt 0 ] || line+="  ($reason; see $log)"
         line+="  FAILED"
         FAILED_STAGES=$((FAILED_STAGES + 1))

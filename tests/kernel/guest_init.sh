@@ -1,4 +1,5 @@
 #!/bin/sh
+# shellcheck shell=dash
 # /init of the kernel stage's guest (busybox). Loads the USB gadget and HID modules, then runs
 # each scenario of /scenarios against receivers made as configfs gadgets, one boot for all.
 # Every line for the host starts with "@@ ":
@@ -58,9 +59,9 @@ plug() {
         done
         ln -s "$g/functions/$name" "$g/configs/c.1/" || return 1
     done
-    for udc in $(ls /sys/class/udc); do
-        cat "$GADGETS"/*/UDC | grep -qx "$udc" && continue
-        echo "$udc" >"$g/UDC" && return 0
+    for udc in /sys/class/udc/*; do
+        cat "$GADGETS"/*/UDC | grep -qx "${udc##*/}" && continue
+        echo "${udc##*/}" >"$g/UDC" && return 0
     done
     return 1
 }
@@ -133,5 +134,5 @@ while IFS=';' read -r name lang bound late gone <&3; do
     wait_nodes 0
     say "end $name"
 done 3</scenarios
-say done
+say "done"
 reboot -f

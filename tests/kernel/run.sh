@@ -36,7 +36,8 @@ KERNEL=build/kernel/$package
 if [ ! -f "$KERNEL/vmlinuz" ]; then
     rm -rf "$KERNEL.partial"
     mkdir -p "$KERNEL.partial"
-    if ! error=$(cd "$KERNEL.partial" && apt-get -qq -o APT::Sandbox::User=root download "$package" 2>&1); then
+    if ! error=$(cd "$KERNEL.partial" &&
+        apt-get -qq -o APT::Sandbox::User=root download "$package" 2>&1); then
         stop "could not download $package (apt-get download: $(tail -n 1 <<<"$error"))"
     fi
     # Only the image and the driver folders the guest takes its modules from.
@@ -71,7 +72,7 @@ fi
 
 # The launcher of the current sources.
 [ -f build/linux/build.ninja ] || cmake --preset linux >/dev/null
-cmake --build --preset linux --target tamsu-launcher >/dev/null || stop "the launcher does not build"
+cmake --build --preset linux --target tamsu-launcher || stop "the launcher does not build"
 
 export TAMSU_KERNEL_IMAGE=$IMAGE TAMSU_KERNEL_MODULES=$KERNEL/modules \
     TAMSU_LAUNCHER=$TAMSU_ROOT/build/linux/bin/tamsu-launcher TAMSU_KERNEL_WORK=build/kernel/guest
