@@ -104,7 +104,11 @@ while IFS=';' read -r name lang bound late gone <&3; do
     wait_nodes "$expected"
     rm -f "$KIT/stand-in-started.log"
     start=$(now)
-    timeout -s KILL 60 env -i PATH=/bin LANG="$lang" "$KIT/tamsu-launcher" >/tmp/out 2>/tmp/err &
+    # Its exit code and end time are taken as it ends, whatever is being done meanwhile.
+    (
+        timeout -s KILL 60 env -i PATH=/bin LANG="$lang" "$KIT/tamsu-launcher" >/tmp/out 2>/tmp/err
+        echo "$? $(now)" >/tmp/ended
+    ) &
     launcher=$!
     if [ -n "$gone" ]; then
         unplug "$gone"
@@ -118,8 +122,8 @@ while IFS=';' read -r name lang bound late gone <&3; do
         wait_nodes "$expected" && say "event $late listed after $((($(now) - start) * 10)) ms"
     fi
     wait "$launcher"
-    rc=$?
-    elapsed=$((($(now) - start) * 10))
+    read -r rc end </tmp/ended
+    elapsed=$(((end - start) * 10))
     # The tool runs on after the launcher exits; its stand-in has written its line once it ended.
     deadline=$(($(now) + 3000))
     while pidof TamsuPair.exe >/dev/null && [ "$(now)" -lt "$deadline" ]; do usleep 20000; done
