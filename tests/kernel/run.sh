@@ -48,7 +48,7 @@ if [ ! -f "$KERNEL/vmlinuz" ]; then
         stop "could not unpack $package"
     mv "$KERNEL.partial"/boot/vmlinuz-* "$KERNEL.partial/vmlinuz"
     mv "$KERNEL.partial"/lib/modules/* "$KERNEL.partial/modules"
-    rm -rf "$KERNEL.partial"/*.deb "$KERNEL.partial/boot" "$KERNEL.partial/lib"
+    rm -rf "$KERNEL.partial"/*.deb "$KERNEL.partial/boot" "$KERNEL.partial/lib" "$KERNEL"
     mv "$KERNEL.partial" "$KERNEL"
 fi
 

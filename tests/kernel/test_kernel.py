@@ -52,7 +52,8 @@ DEVICES = {
 }
 
 
-class Scenario(collections.namedtuple("Scenario", "name bound outcome lang late gone")):
+class Scenario(collections.namedtuple("Scenario", "name bound outcome lang late gone",
+                                      defaults=("en", None, None))):
     """Gadgets bound before the launcher starts, one bound about a second after it started
     (late), one unbound as it starts (gone); outcome is the family whose tool starts, or the
     notice ("none", "many")."""
@@ -65,32 +66,34 @@ class Scenario(collections.namedtuple("Scenario", "name bound outcome lang late 
         return [first, first + ([self.late] if self.late else [])]
 
 
-def scenario(name, bound, outcome, lang="en", late=None, gone=None):
-    return Scenario(name, bound, outcome, lang, late, gone)
-
-
 SCENARIOS = [
     # One receiver of each family, with its real interfaces and collections.
-    scenario("sun", ["sun"], "Sun"),
-    scenario("soc", ["soc"], "SOC"),
-    scenario("entry", ["entry"], "Entry"),
-    scenario("bk", ["bk"], "Bk"),
-    scenario("keyboard-and-mouse", ["keyboard", "mouse"], "none"),
-    scenario("two-families", ["sun", "soc", "keyboard"], "many", lang="zh"),
+    Scenario("sun", ["sun"], "Sun"),
+    Scenario("soc", ["soc"], "SOC"),
+    Scenario("entry", ["entry"], "Entry"),
+    Scenario("bk", ["bk"], "Bk"),
+    Scenario("keyboard-and-mouse", ["keyboard", "mouse"], "none"),
+    Scenario("two-families", ["sun", "soc", "keyboard"], "many", lang="zh"),
     # Plugged in after the first pass: the retry exists for it.
-    scenario("late-receiver", [], "Entry", late="entry"),
+    Scenario("late-receiver", [], "Entry", late="entry"),
     # Pulled out while the launcher waits before its first pass.
-    scenario("receiver-gone", ["soc"], "none", lang="zh", gone="soc"),
+    Scenario("receiver-gone", ["soc"], "none", lang="zh", gone="soc"),
 ]
-# The most gadgets any scenario has bound at once: one UDC each.
+# The most gadgets any scenario has bound at once: one UDC each. (usb_f_hid offers four HID
+# functions in all, so no scenario may have more than four interfaces plugged in at once.)
 UDCS = max(len(s.bound) + (s.late is not None) for s in SCENARIOS)
 STARTED = re.compile(r"^(\w+) args=(\d+) session=(\d+) pid=(\d+) uid=(\d+)$")
 
 
 @pytest.fixture(scope="session")
 def outcomes(request):
+    unset = [name for name in ("TAMSU_KERNEL_WORK", "TAMSU_LAUNCHER", "TAMSU_KERNEL_MODULES",
+                               "TAMSU_KERNEL_IMAGE") if name not in os.environ]
+    if unset:
+        pytest.exit("kernel stage failed: %s not set (tests/kernel/run.sh sets them)"
+                    % ", ".join(unset), 1)
+    work = os.environ["TAMSU_KERNEL_WORK"]
     try:
-        work = os.environ["TAMSU_KERNEL_WORK"]
         gadgets = {name: device.gadget() for name, device in DEVICES.items()}
         lines = ["%s;%s;%s;%s;%s" % (s.name, kit.LANGUAGES[s.lang][0], " ".join(s.bound),
                                      s.late or "", s.gone or "") for s in SCENARIOS]
@@ -99,8 +102,6 @@ def outcomes(request):
         text, ready, done = guest.boot(os.environ["TAMSU_KERNEL_IMAGE"], initramfs,
                                        os.path.join(work, "console.log"), COME_UP_SECONDS,
                                        FINISH_SECONDS)
-    except KeyError as missing:
-        pytest.exit("kernel stage failed: %s not set (run tests/kernel/run.sh)" % missing, 1)
     except guest.GuestError as error:
         pytest.exit("kernel stage failed: %s" % error, 1)
     with request.config.pluginmanager.get_plugin("capturemanager").global_and_fixture_disabled():
