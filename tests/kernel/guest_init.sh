@@ -102,11 +102,13 @@ while IFS=';' read -r name lang bound late gone <&3; do
         expected=$((expected + $(interfaces "$gadget")))
     done
     wait_nodes "$expected"
-    rm -f "$KIT/stand-in-started.log"
+    rm -f "$KIT/stand-in-started.log" /tmp/ended
     start=$(now)
-    # Its exit code and end time are taken as it ends, whatever is being done meanwhile.
+    # Its exit code and end time are taken as it ends, whatever is being done meanwhile; it gets
+    # nothing open but its standard descriptors.
     (
-        timeout -s KILL 60 env -i PATH=/bin LANG="$lang" "$KIT/tamsu-launcher" >/tmp/out 2>/tmp/err
+        timeout -s KILL 60 env -i PATH=/bin LANG="$lang" "$KIT/tamsu-launcher" \
+            >/tmp/out 2>/tmp/err 3<&-
         echo "$? $(now)" >/tmp/ended
     ) &
     launcher=$!
