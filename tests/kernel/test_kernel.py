@@ -23,13 +23,14 @@ FINISH_SECONDS = 600
 class Device(collections.namedtuple("Device", "source family counts collections select ids",
                                     defaults=(None, None))):
     """A gadget: the USB device of a umockdev description (source; select is its VID/PID when
-    the file holds several), under other ids when given; the family it belongs to (None: not a
-    receiver), what it adds to the summary's counters, and each interface's top-level
-    collections by usage."""
+    the file holds several), under other ids and name (vendor, product, name) when given; the
+    family it belongs to (None: not a receiver), what it adds to the summary's counters, and
+    each interface's top-level collections by usage."""
 
     def gadget(self):
         made = guest.usb_gadget(self.source, *(self.select or (None, None)))
-        return made._replace(vendor=self.ids[0], product=self.ids[1]) if self.ids else made
+        return made._replace(vendor=self.ids[0], product=self.ids[1], name=self.ids[2]) \
+            if self.ids else made
 
     def hardware(self, gadget):
         """The hardware parts of its interface paths."""
@@ -48,7 +49,8 @@ DEVICES = {
     "keyboard": Device("other-devices.umockdev", None, {}, [("keyboard",)],
                        select=(0x046D, 0xC31C)),
     # A plain mouse of another maker: the Entry receiver's mouse interface under other ids.
-    "mouse": Device("entry-receiver.umockdev", None, {}, [("mouse",)], ids=(0x046D, 0xC077)),
+    "mouse": Device("entry-receiver.umockdev", None, {}, [("mouse",)],
+                    ids=(0x046D, 0xC077, "USB Optical Mouse")),
 }
 
 
