@@ -6,16 +6,12 @@ TAMSU_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Installs the Debian packages that are not installed yet; a rerun with everything present
 # touches nothing. With --with-recommends first, what they recommend comes too.
 ensure_packages() {
-    local missing=() package recommends=--no-install-recommends
+    local missing=() recommends=--no-install-recommends
     if [ "${1:-}" = --with-recommends ]; then
         recommends=--install-recommends
         shift
     fi
-    for package in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
-            missing+=("$package")
-        fi
-    done
+    read -r -a missing <<<"$(missing_packages "$@")"
     [ ${#missing[@]} -eq 0 ] && return 0
     if [ "$(id -u)" -ne 0 ]; then
         echo "missing packages: ${missing[*]} (run as root to install them)" >&2
@@ -26,6 +22,17 @@ ensure_packages() {
     # On a busy machine another apt or unattended-upgrades may hold the lock for a while.
     apt-get -o DPkg::Lock::Timeout=600 update -q || return 1
     apt-get -o DPkg::Lock::Timeout=600 install -y -q "$recommends" "${missing[@]}" </dev/null
+}
+
+# The named Debian packages that are not installed, on one line.
+missing_packages() {
+    local package missing=()
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
+            missing+=("$package")
+        fi
+    done
+    echo "${missing[*]}"
 }
 
 # Generates the named UTF-8 locales (zh_CN en_US ...) that are missing. They are listed in
@@ -50,3 +57,6 @@ NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 # fault tests, and Python for the simulated sysfs trees.
 NATIVE_TEST_PACKAGES=(umockdev xvfb xdotool zenity imagemagick fonts-wqy-microhei locales util-linux
     python3)
+# Packages of the kernel stage: the emulator, the guest's shell and tools, the host's test
+# runner, and xz to unpack the kernel image once.
+KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static python3-pytest xz-utils)

@@ -2,29 +2,62 @@
 # Builds the launcher and runs every test. Installs what it needs on a Debian machine.
 # Every stage runs even when an earlier one failed; the script ends with one line per stage
 # (tests run, failures, time) and fails when any stage did.
+#
+#   bash scripts/test.sh                 every stage
+#   bash scripts/test.sh --stage NAME    that stage alone: native, sanitizers, fuzzing, windows
+#                                        or kernel
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$TAMSU_ROOT"
 
-ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" "${NATIVE_TEST_PACKAGES[@]}" clang libclang-rt-14-dev
-# The native tests show notices in Chinese and English; zenity needs the locales to exist.
-ensure_locales zh_CN en_US
+STAGES=(native sanitizers fuzzing windows kernel)
+ONLY=""
+if [ $# -gt 0 ]; then
+    if [ $# -ne 2 ] || [ "$1" != --stage ] || [[ " ${STAGES[*]} " != *" $2 "* ]]; then
+        echo "usage: bash scripts/test.sh [--stage $(IFS='|' && echo "${STAGES[*]}")]" >&2
+        exit 2
+    fi
+    ONLY=$2
+fi
+
+# The Windows and kernel stages install what they need themselves.
+if [ "$ONLY" != windows ] && [ "$ONLY" != kernel ]; then
+    ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" "${NATIVE_TEST_PACKAGES[@]}" clang \
+        libclang-rt-14-dev
+    # The native tests show notices in Chinese and English; zenity needs the locales to exist.
+    ensure_locales zh_CN en_US
+fi
 
 LOGS=build/test-logs
 mkdir -p "$LOGS"
 SUMMARY=()
 FAILED_STAGES=0
 
-# run_stage NAME COMMAND...: runs one stage, its output both shown and kept in LOGS/NAME.log,
-# and records its summary line from what CTest or the fuzz script printed.
+# pytest_count WORDS: the sum of the numbers before those words (a regular expression) in
+# pytest's last line, read from standard input.
+pytest_count() {
+    awk -v words="^($1),?\$" '{ for (i = 1; i < NF; i++) if ($(i + 1) ~ words) n += $i }
+        END { print n + 0 }'
+}
+
+# run_stage NAME COMMAND...: runs one stage (unless another was chosen alone), its output both
+# shown and kept in LOGS/NAME.log, and records its summary line from what CTest, pytest or the
+# fuzz script printed.
 run_stage() {
     local name=$1 log="$LOGS/$1.log" status=0 start=$SECONDS
     shift
+    [ -z "$ONLY" ] || [ "$ONLY" = "$name" ] || return 0
     echo "== $name"
     "$@" 2>&1 </dev/null | tee "$log" || status=$?
-    local seconds=$((SECONDS - start)) total failed unit=tests
+    local seconds=$((SECONDS - start)) total failed unit=tests result
+    if [ "$name" = kernel ]; then unit=scenarios; fi
     if total=$(grep -oE 'tests? failed out of [0-9]+' "$log" | tail -n 1 | grep -oE '[0-9]+$'); then
         failed=$(grep -oE '[0-9]+ tests? failed out of' "$log" | tail -n 1 | grep -oE '^[0-9]+')
+    elif result=$(grep -E '^=+ .*[0-9]+ (passed|failed|errors?).* in [0-9.]+s' "$log" |
+        tail -n 1); then
+        # pytest's last line: "== 1 failed, 7 passed in 30.1s ==" (errors count as failures)
+        failed=$(pytest_count 'failed|errors?' <<<"$result")
+        total=$((failed + $(pytest_count passed <<<"$result")))
     elif total=$(grep -c '^fuzzing ' "$log"); then
         failed=$(grep -c '^fuzz target .* failed' "$log" || true)
         unit=targets
@@ -32,9 +65,14 @@ run_stage() {
         total=0 failed=0
     fi
     local line
-    line=$(printf '%-11s %4s %-7s %3s failed, %5s s' "$name:" "$total" "$unit," "$failed" "$seconds")
+    line=$(printf '%-11s %4s %-10s %3s failed, %5s s' "$name:" "$total" "$unit," "$failed" \
+        "$seconds")
     if [ "$status" -ne 0 ]; then
-        [ "$failed" -gt 0 ] || line+="  (the stage failed before its tests ended; see $log)"
+        # A stage that cannot run says why in one line ("kernel stage failed: ...").
+        local reason
+        reason=$(grep -oE '[a-z]+ stage failed: .*[^ !]' "$log" | tail -n 1) ||
+            reason="the stage failed before its tests ended"
+        [ "$failed" -gt 0 ] || line+="  ($reason; see $log)"
         line+="  FAILED"
         FAILED_STAGES=$((FAILED_STAGES + 1))
     fi
@@ -52,6 +90,8 @@ run_stage native native
 run_stage sanitizers sanitizers
 run_stage fuzzing bash scripts/fuzz.sh
 run_stage windows bash scripts/test-windows.sh
+# The native launcher in a QEMU guest, against receivers made by the kernel's gadget stack.
+run_stage kernel bash tests/kernel/run.sh
 
 echo "== summary"
 printf '%s\n' "${SUMMARY[@]}"

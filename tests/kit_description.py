@@ -72,3 +72,16 @@ def hardware_of(path):
     if not match:
         return path
     return match.group("hardware") + (match.group("kbd") or "")
+
+
+# The Linux port's instance part: 7&<hash of the sysfs path>&0&<index of the path>.
+LINUX_INSTANCE = re.compile(r"^7&[0-9a-f]{8}&0&[0-9a-f]{4}$")
+
+
+def usb_hardware(vendor, product, interface=None, collection=None, keyboard=False):
+    """The hardware part as hardware_of gives it, for a USB HID interface: interface is the
+    bInterfaceNumber of a composite device's interface (None otherwise), collection the 1-based
+    top-level collection when the interface has two or more, keyboard for a keyboard collection."""
+    return "hid#vid_%04x&pid_%04x%s%s%s" % (
+        vendor, product, "" if interface is None else "&mi_%02x" % interface,
+        "" if collection is None else "&col%02x" % collection, "\\kbd" if keyboard else "")

@@ -1,0 +1,210 @@
+"""The kernel stage's guest: a busybox initramfs holding the launcher with its loader and libc,
+a kit with stand-in tools, the USB gadget and HID modules and the gadgets to make, booted once
+in QEMU; and each scenario's outcome, read back from the serial console."""
+
+import collections
+import os
+import re
+import shutil
+import subprocess
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+
+# In load order; hidraw is built into hid, and without hid-generic no hidraw node appears.
+MODULES = ("usb-common", "usbcore", "udc-core", "configfs", "libcomposite", "usb_f_hid", "hid",
+           "hid-generic", "usbhid", "dummy_hcd")
+# TCG only: /dev/kvm on these machines is a nested hypervisor that aborts or crawls.
+QEMU = ("qemu-system-x86_64", "-accel", "tcg", "-smp", "1", "-m", "1024", "-nographic",
+        "-no-reboot", "-nic", "none")
+MARK = "@@ "
+
+
+class GuestError(Exception):
+    """The guest could not be built, or did not come up or finish in time."""
+
+
+Gadget = collections.namedtuple("Gadget", "vendor product name descriptors")
+
+
+def read_umockdev(path):
+    """The device blocks of a umockdev description: sysfs path -> {"E"|"A"|"H": {key: value}}."""
+    devices = {}
+    with open(path, encoding="utf-8") as description:
+        for block in description.read().split("\n\n"):
+            device = collections.defaultdict(dict)
+            for line in block.strip().splitlines():
+                kind, _, rest = line.partition(": ")
+                key, _, value = rest.partition("=")
+                device[kind][key] = value
+            if "P" in device:
+                devices[next(iter(device["P"]))] = device
+    return devices
+
+
+def usb_gadget(description, vendor=None, product=None):
+    """The USB HID device of a description file (the one with that VID/PID when it holds
+    several) as a gadget: its ids, name and one report descriptor per interface, in order."""
+    devices = read_umockdev(os.path.join(ROOT, "tests", "linux", "devices", description))
+    found = collections.defaultdict(list)
+    for path, device in devices.items():
+        parent = devices.get(os.path.dirname(path), {})
+        if "HID_ID" not in device["E"] or parent.get("E", {}).get("DEVTYPE") != "usb_interface":
+            continue
+        _, vid, pid = (int(part, 16) for part in device["E"]["HID_ID"].split(":"))
+        if vendor is None or (vid, pid) == (vendor, product):
+            number = int(parent["A"]["bInterfaceNumber"].replace("\\n", ""), 16)
+            found[(vid, pid, device["E"]["HID_NAME"])].append(
+                (number, bytes.fromhex(device["H"]["report_descriptor"])))
+    if len(found) != 1:
+        raise GuestError("%s: expected one USB HID device, found %d" % (description, len(found)))
+    (vid, pid, name), interfaces = found.popitem()
+    if [number for number, _ in sorted(interfaces)] != list(range(len(interfaces))):
+        # A gadget numbers its interfaces from 0 in the order its functions are linked.
+        raise GuestError("%s: interfaces not numbered 0, 1, ..." % description)
+    return Gadget(vid, pid, name, [descriptor for _, descriptor in sorted(interfaces)])
+
+
+def _write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb" if isinstance(data, bytes) else "w") as out:
+        out.write(data)
+
+
+def _libraries(program):
+    """The shared objects the program loads, its loader among them, as ldd lists them."""
+    listing = subprocess.run(["ldd", program], check=True, capture_output=True, text=True).stdout
+    return re.findall(r"(/\S+) \(0x", listing)
+
+
+def build_initramfs(work, launcher, modules, gadgets, scenarios, udcs):
+    """Lays out the guest in WORK/root and packs it into WORK/initramfs.cpio (uncompressed:
+    nothing to unpack under emulation). gadgets: name -> Gadget; scenarios: lines of
+    /scenarios; udcs: how many gadgets may be bound at once."""
+    root = os.path.join(work, "root")
+    shutil.rmtree(root, ignore_errors=True)
+    for folder in ("bin", "proc", "sys", "dev", "tmp", "modules"):
+        os.makedirs(os.path.join(root, folder))
+    busybox = shutil.which("busybox")
+    shutil.copy(busybox, os.path.join(root, "bin", "busybox"))
+    applets = subprocess.run([busybox, "--list"], check=True, capture_output=True,
+                             text=True).stdout.split()
+    for applet in applets:
+        if applet != "busybox":
+            os.symlink("busybox", os.path.join(root, "bin", applet))
+    for library in _libraries(launcher):
+        os.makedirs(os.path.dirname(root + library), exist_ok=True)
+        shutil.copy(library, root + library)  # with its mode: the loader must be executable
+    # The kit as scripts/run.sh lays it out, stand-ins and their log included.
+    subprocess.run(["bash", "-c", 'source "$0/scripts/run.sh" && lay_out_kit "$1" "$2"', ROOT,
+                    os.path.join(root, "kit"), launcher], check=True)
+
+    order = []
+    for module in MODULES:
+        paths = [os.path.join(folder, name) for folder, _, names in os.walk(modules)
+                 for name in names if name == module + ".ko"]
+        if len(paths) != 1:
+            raise GuestError("module %s.ko: %d found under %s" % (module, len(paths), modules))
+        shutil.copy(paths[0], os.path.join(root, "modules"))
+        # Each dummy_hcd instance is one UDC and one host controller.
+        order.append(module + (" num=%d" % udcs if module == "dummy_hcd" else ""))
+    _write(os.path.join(root, "modules", "order"), "\n".join(order) + "\n")
+
+    for name, gadget in gadgets.items():
+        folder = os.path.join(root, "gadgets", name)
+        _write(os.path.join(folder, "idVendor"), "0x%04x\n" % gadget.vendor)
+        _write(os.path.join(folder, "idProduct"), "0x%04x\n" % gadget.product)
+        _write(os.path.join(folder, "product"), gadget.name + "\n")
+        for number, descriptor in enumerate(gadget.descriptors):
+            function = os.path.join(folder, "hid.%d" % number)
+            # No boot protocol: usbhid and hid-generic bind by the descriptor alone.
+            for attribute, value in (("subclass", "0\n"), ("protocol", "0\n"),
+                                     ("report_length", "64\n"), ("report_desc", descriptor)):
+                _write(os.path.join(function, attribute), value)
+    _write(os.path.join(root, "scenarios"), "".join(line + "\n" for line in scenarios))
+    shutil.copy(os.path.join(HERE, "guest_init.sh"), os.path.join(root, "init"))
+    os.chmod(os.path.join(root, "init"), 0o755)
+
+    initramfs = os.path.join(work, "initramfs.cpio")
+    with open(initramfs, "wb") as out:
+        subprocess.run("find . | busybox cpio -o -H newc", shell=True, cwd=root, stdout=out,
+                       stderr=subprocess.DEVNULL, check=True)
+    return initramfs
+
+
+def boot(image, initramfs, console, come_up, finish):
+    """Boots the guest once, its serial console written to CONSOLE, and returns the console's
+    text when the guest has run every scenario, with the seconds until it came up and until it
+    ended. Raises GuestError when it does not come up within COME_UP seconds, or does not
+    finish within FINISH."""
+    command = QEMU + ("-kernel", image, "-initrd", initramfs,
+                      "-append", "console=ttyS0 quiet panic=-1")
+    start = time.monotonic()
+    with open(console, "wb") as out:
+        qemu = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.STDOUT)
+    try:
+        ready = None
+        while qemu.poll() is None:
+            text = _console_text(console)
+            elapsed = time.monotonic() - start
+            if ready is None and "\n@@ ready\n" in text:
+                ready = elapsed
+            if ready is None and elapsed > come_up:
+                raise GuestError("the guest did not come up within %d s (console: %s)"
+                                 % (come_up, console))
+            if elapsed > finish:
+                raise GuestError("the guest did not finish its scenarios within %d s (console: %s)"
+                                 % (finish, console))
+            time.sleep(0.2)
+    finally:
+        if qemu.poll() is None:
+            qemu.kill()
+            qemu.wait()
+    text = _console_text(console)
+    fatal = re.search(r"^@@ fatal (.*)$", text, re.M)
+    if fatal:
+        raise GuestError("the guest stopped: %s (console: %s)" % (fatal.group(1), console))
+    if "\n@@ done" not in text:
+        last = ([line for line in text.split("\n") if line.strip()] or ["nothing"])[-1]
+        raise GuestError("QEMU ended (exit %d) before the guest finished; its last line: %s"
+                         % (qemu.returncode, last.strip()))
+    # QEMU may end between two looks: then the guest came up no later than it ended.
+    done = time.monotonic() - start
+    return text, ready or done, done
+
+
+def _console_text(console):
+    # The serial line ends each line in CRLF; a launcher's own "\r" stays before it.
+    with open(console, "rb") as log:
+        return log.read().decode("utf-8", "replace").replace("\r\n", "\n")
+
+
+class Outcome:
+    def __init__(self):
+        self.out, self.err, self.started, self.events = [], [], [], []
+        self.rc = self.elapsed_ms = None
+
+
+def read_outcomes(text):
+    """Scenario name -> Outcome, from the console's marked lines."""
+    outcomes = {}
+    current = None
+    for line in text.split("\n"):
+        if not line.startswith(MARK):
+            continue
+        kind, _, rest = line[len(MARK):].partition(" ")
+        if kind == "begin":
+            current = outcomes[rest] = Outcome()
+        elif kind == "end":
+            current = None
+        elif current is None:
+            continue
+        elif kind in ("out", "err", "started"):
+            getattr(current, kind).append(rest)
+        elif kind in ("rc", "elapsed_ms"):
+            setattr(current, kind, int(rest))
+        else:
+            current.events.append(line[len(MARK):])
+    return outcomes
