@@ -606,7 +606,9 @@ write_wrappers() {
     printf '%s\n' '#!/bin/sh' 'exec "$@" <&- >&- 2>&-' >"$WORK/closed-descriptors"
     printf '%s\n' '#!/bin/sh' 'exec env --ignore-signal --block-signal "$@"' >"$WORK/hostile-signals"
     printf '%s\n' '#!/bin/sh' 'exec "$@" 7<"$0"' >"$WORK/open-descriptors"
-    printf '%s\n' '#!/bin/sh' 'umask 077' \
+    # (descriptors the harness left open closed first: with them the loader could not open libc)
+    printf '%s\n' '#!/bin/bash' 'for fd in /proc/$$/fd/*; do' '    fd=${fd##*/}' \
+        '    [ "$fd" -le 2 ] || eval "exec $fd>&-"' 'done' 'umask 077' \
         'exec prlimit --nofile=4: --stack=32768: --fsize=0: -- "$@"' >"$WORK/tight-limits"
     chmod 755 "$WORK/broken-pipes" "$WORK/closed-descriptors" "$WORK/hostile-signals" \
         "$WORK/open-descriptors" "$WORK/tight-limits"
