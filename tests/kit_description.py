@@ -5,22 +5,31 @@ path. The Wine harness, the Linux end-to-end tests and the kernel stage all read
 
 import os
 import re
+import shutil
+import subprocess
+import sys
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
+
+def _cmake_set(name):
+    """The words of `set(NAME ...)` or the version of project() in CMakeLists.txt, where the
+    build reads them too."""
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as cmake:
+        text = cmake.read()
+    if name == "VERSION":
+        return re.search(r"^project\(\w+ VERSION ([0-9.]+)", text, re.M).group(1)
+    return re.search(r"^set\(%s ([^)]*)\)" % name, text, re.M).group(1).split()
+
+
 # Family, kit folder, in the launcher's tool-table order.
-FAMILIES = (("Sun", "Alder24"), ("SOC", "NewCedar"), ("Entry", "BirchPro"), ("Bk", "Cedar24"))
+FAMILIES = tuple(zip(_cmake_set("TAMSU_KIT_FAMILIES"), _cmake_set("TAMSU_KIT_FOLDERS")))
 FOLDER_OF = dict(FAMILIES)
 FAMILY_FOLDERS = tuple(folder for _, folder in FAMILIES)
-TOOL_FILE = "TamsuPair.exe"
-
-
-def _project_version():
-    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as cmake:
-        return re.search(r"^project\(\w+ VERSION ([0-9.]+)", cmake.read(), re.M).group(1)
-
-
-VERSION = _project_version()  # "1.5.0"
+TOOL_FILE = _cmake_set("TAMSU_TOOL_FILE")[0]
+VERSION = _cmake_set("VERSION")  # "1.5.0"
+LINUX_LAUNCHER = "tamsu-launcher"
 
 # (kind, language) -> (caption, text); kind is "none" or "many", language "zh" or "en".
 NOTICES = {
@@ -72,3 +81,116 @@ def hardware_of(path):
     if not match:
         return path
     return match.group("hardware") + (match.group("kbd") or "")
+
+
+# --- Simulated machines and kits for the native launcher (scripts/run.sh and the tests) -------
+
+DEVICES = os.path.join(ROOT, "tests", "linux", "devices")
+# What `scripts/run.sh --simulate NAME` plugs in beside the other devices (a keyboard, another
+# maker's receiver, a Bluetooth mouse, an I2C touchpad); "empty" is a machine with no HID device.
+SIMULATIONS = {"sun": ("sun-receiver",), "soc": ("soc-receiver",), "entry": ("entry-receiver",),
+               "bk": ("bk-receiver",), "many": ("soc-receiver", "entry-receiver"), "none": ()}
+
+
+def simulation_devices(simulation):
+    """The umockdev description files of a simulated machine."""
+    if simulation == "empty":
+        return []
+    return [os.path.join(DEVICES, name + ".umockdev")
+            for name in ("other-devices",) + SIMULATIONS[simulation]]
+
+
+STAND_IN_MARK = "stand-in pairing tool laid out by scripts/run.sh"
+# A stand-in appends one line per start to this file at the top of the kit.
+STAND_IN_LOG = "stand-in-started.log"
+STAND_IN = """#!/bin/sh
+# {mark}: a real kit has the {family} family's {tool} here.
+folder=$(dirname "$0")
+echo "[stand-in] {family} receiver: the pairing tool in {folder}/ would pair it now \\
+(started with $# arguments, as user $(id -u))."
+# For the tests: family, argument count, session and process ids, user.
+echo "{family} args=$# session=$(cut -d' ' -f6 /proc/$$/stat) pid=$$ uid=$(id -u)" \\
+    >>"$folder/../{log}"
+"""
+
+
+def lay_out_kit(kit, launcher):
+    """The launcher at the top of kit, and a stand-in in every tool folder that has no real tool.
+    Earlier stand-ins are rewritten; real tools are left alone."""
+    os.makedirs(kit, exist_ok=True)
+    shutil.copy(launcher, os.path.join(kit, LINUX_LAUNCHER))
+    for family, folder in FAMILIES:
+        tool = os.path.join(kit, folder, TOOL_FILE)
+        os.makedirs(os.path.dirname(tool), exist_ok=True)
+        if os.path.exists(tool):
+            with open(tool, "rb") as existing:
+                if STAND_IN_MARK.encode() not in existing.read():
+                    continue
+        with open(tool, "w", encoding="utf-8") as script:
+            script.write(STAND_IN.format(mark=STAND_IN_MARK, family=family, tool=TOOL_FILE,
+                                         folder=folder, log=STAND_IN_LOG))
+        os.chmod(tool, 0o755)
+
+
+# --- Notice boxes on a private X display (the Wine and the native tests) ---------------------
+
+def start_xvfb():
+    """A private X display: (process, ":N")."""
+    read_end, write_end = os.pipe()
+    process = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x600x24",
+                                "-nolisten", "tcp"], pass_fds=[write_end],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as numbers:
+        return process, ":" + numbers.readline().strip()
+
+
+def xdotool(display, *args):
+    return subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display),
+                          capture_output=True, text=True).stdout.split()
+
+
+def find_window(display, caption, deadline, alive=lambda: True):
+    """The first window captioned exactly caption, or None once the deadline (time.time()) has
+    passed or alive() says the program that would show it has ended. A box may come late on a
+    busy machine: the deadline only bounds a hang."""
+    while time.time() < deadline and alive():
+        found = xdotool(display, "search", "--name", "^%s$" % caption)
+        if found:
+            return found[0]
+        time.sleep(0.1)
+    return None
+
+
+def photograph(display, picture, deadline):
+    """Photographs the whole screen into picture until it shows more than two colours (the box
+    is painted) or the deadline passes; returns the number of colours."""
+    colours = 0
+    while colours <= 2 and time.time() < deadline:
+        time.sleep(0.2)
+        subprocess.run(["import", "-display", display, "-window", "root", picture], check=True)
+        colours = int(subprocess.run(["identify", "-format", "%k", picture],
+                                     capture_output=True, text=True).stdout or 0)
+    return colours
+
+
+def main():
+    """For the shell scripts: lay-out KIT LAUNCHER | devices SIMULATION | stand-in-log |
+    notice KIND LANGUAGE."""
+    command, args = sys.argv[1], sys.argv[2:]
+    if command == "lay-out":
+        lay_out_kit(*args)
+    elif command == "devices":
+        if args[0] not in SIMULATIONS:
+            sys.exit("no simulated machine %s" % args[0])
+        print("\n".join(simulation_devices(args[0])))
+    elif command == "stand-in-log":
+        print(STAND_IN_LOG)
+    elif command == "notice":
+        print(notice_line(*args))
+    else:
+        sys.exit("unknown command " + command)
+
+
+if __name__ == "__main__":
+    main()

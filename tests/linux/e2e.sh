@@ -14,6 +14,7 @@ set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=../../scripts/run.sh
 source "$HERE/../../scripts/run.sh" # lay_out_kit, simulation_devices
+STAND_IN_LOG=$("${KIT_DESCRIPTION[@]}" stand-in-log)
 GROUP=$1
 LAUNCHER=$2
 ARTIFACTS=$3
