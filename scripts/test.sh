@@ -48,10 +48,20 @@ sanitizers() { # AddressSanitizer and UndefinedBehaviorSanitizer
     cmake --preset asan && cmake --build --preset asan && ctest --preset asan
 }
 
+# The scripts a user runs, once each, so that none of them rots unseen: a simulated run, the
+# unsigned release kit (from the Windows build above) and the benchmarks in their quick mode
+# (figures not checked).
+scripts() {
+    bash scripts/run.sh --simulate soc | tee "$LOGS/run-simulate.log" &&
+        grep -q '^\[stand-in\] ' "$LOGS/run-simulate.log" &&
+        bash scripts/kit.sh && bash scripts/bench.sh --quick
+}
+
 run_stage native native
 run_stage sanitizers sanitizers
 run_stage fuzzing bash scripts/fuzz.sh
 run_stage windows bash scripts/test-windows.sh
+run_stage scripts scripts
 
 echo "== summary"
 printf '%s\n' "${SUMMARY[@]}"
