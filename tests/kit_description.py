@@ -1,6 +1,10 @@
 """What every test harness knows of the pairing kit, said once: the families and their folders,
 the tool's file name, the version, the notices, the summary line and the shape of an interface
-path. The Wine harness, the Linux end-to-end tests and the kernel stage all read it from here.
+path; with the kits and simulated machines of the native launcher, simulated receivers by the
+thousand, and notice boxes on a private X display. The Wine harness, the Linux end-to-end tests,
+the benchmarks and the kernel stage all read it from here; scripts/run.sh and tests/linux/e2e.sh
+through its command line (main below). The folders, the tool's name and the version are read
+from CMakeLists.txt, where the build takes them.
 """
 
 import os
@@ -83,6 +87,15 @@ def hardware_of(path):
     return match.group("hardware") + (match.group("kbd") or "")
 
 
+LINUX_INSTANCE = re.compile(r"7&[0-9a-f]{8}&0&[0-9a-f]{4}")
+
+
+def linux_hardware_of(path):
+    """hardware_of for a path the Linux port traced, whose instance must have the port's shape."""
+    match = INTERFACE_PATH.match(path)
+    return hardware_of(path) if match and LINUX_INSTANCE.fullmatch(match.group("instance")) else path
+
+
 # --- Simulated machines and kits for the native launcher (scripts/run.sh and the tests) -------
 
 DEVICES = os.path.join(ROOT, "tests", "linux", "devices")
@@ -132,6 +145,84 @@ def lay_out_kit(kit, launcher):
         os.chmod(tool, 0o755)
 
 
+# --- Simulated receivers by the thousand (the benchmarks and the fault tests) ----------------
+
+# Mouse application collection: Usage Page (Generic Desktop), Usage (Mouse), Collection
+# (Application), ..., End Collection.
+MOUSE = "05010902A1010901A100050919012903150025019503750181029501750581030501093009311581257F750895028106C0C0"
+KEYBOARD = "05010906A101050719E029E71500250175019508810295017508810195067508150025650507190029658100C0"
+
+
+def device_blocks(index, interfaces):
+    """umockdev blocks of one receiver: the USB device, and per (interface number, report
+    descriptor) its interface, HID device and hidraw node."""
+    bus_port = f"1-{index + 1}"
+    usb = f"/devices/pci0000:00/0000:00:14.0/usb1/{bus_port}"
+    blocks = [
+        f"P: {usb}\nN: bus/usb/001/{index + 2:03d}\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n"
+        f"E: PRODUCT=7c2f/2003/100\nA: idVendor=7c2f\nA: idProduct=2003\nA: bNumInterfaces= {len(interfaces)}\n"
+        f"A: bNumConfigurations=1\nA: bDeviceClass=00\nA: busnum=1\nA: devnum={index + 2}\n"
+        f"A: manufacturer=Tamsu\nA: product=Receiver\nA: serial=SN{index:06d}\n"
+    ]
+    for interface, descriptor in interfaces:
+        hidraw = 2 * index + interface
+        usb_interface = f"{usb}/{bus_port}:1.{interface}"
+        hid_name = f"0003:7C2F:2003.{hidraw + 1:04X}"
+        hid = f"{usb_interface}/{hid_name}"
+        blocks.append(
+            f"P: {usb_interface}\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\nE: INTERFACE=3/1/{interface + 1}\n"
+            f"A: bInterfaceNumber={interface:02x}\nA: bInterfaceClass=03\n"
+        )
+        blocks.append(
+            f"P: {hid}\nE: SUBSYSTEM=hid\nE: HID_ID=0003:00007C2F:00002003\nE: HID_NAME=Tamsu Receiver\n"
+            f"E: HID_PHYS=usb-0000:00:14.0-{index + 1}/input{interface}\nE: HID_UNIQ=SN{index:06d}\n"
+            f"E: MODALIAS=hid:b0003g0001v00007C2Fp00002003\nH: report_descriptor={descriptor}\n"
+        )
+        blocks.append(
+            f"P: {hid}/hidraw/hidraw{hidraw}\nN: hidraw{hidraw}\nE: SUBSYSTEM=hidraw\n"
+            f"E: DEVNAME=/dev/hidraw{hidraw}\nL: device=../../../{hid_name}\n"
+        )
+    return blocks
+
+
+def write_tree(blocks, root):
+    """Each block becomes a directory with uevent, attribute files and links, as sysfs has."""
+    for block in blocks:
+        lines = block.strip("\n").split("\n")
+        directory = root + lines[0][3:]
+        os.makedirs(directory, exist_ok=True)
+        uevent = []
+        for line in lines[1:]:
+            kind, _, value = line.partition(": ")
+            name, _, content = value.partition("=")
+            if kind == "E":
+                uevent.append(value)
+                if value == "SUBSYSTEM=hidraw":
+                    os.makedirs(os.path.join(root, "class", "hidraw"), exist_ok=True)
+                    os.symlink(os.path.relpath(directory, os.path.join(root, "class", "hidraw")),
+                               os.path.join(root, "class", "hidraw", os.path.basename(directory)))
+            elif kind == "A":
+                with open(os.path.join(directory, name), "w") as out:
+                    out.write(content + "\n")
+            elif kind == "H":
+                with open(os.path.join(directory, name), "wb") as out:
+                    out.write(bytes.fromhex(content))
+            elif kind == "L":
+                os.symlink(content, os.path.join(directory, name))
+        with open(os.path.join(directory, "uevent"), "w") as out:
+            out.write("".join(entry + "\n" for entry in uevent))
+
+
+def receiver_blocks(count):
+    """count interfaces on two-interface composite receivers (keyboard, mouse); for an odd count
+    the last receiver has one interface."""
+    blocks = []
+    for index in range((count + 1) // 2):
+        interfaces = ((0, KEYBOARD), (1, MOUSE)) if 2 * index + 1 < count else ((0, KEYBOARD),)
+        blocks.extend(device_blocks(index, interfaces))
+    return blocks
+
+
 # --- Notice boxes on a private X display (the Wine and the native tests) ---------------------
 
 def start_xvfb():
@@ -176,7 +267,7 @@ def photograph(display, picture, deadline):
 
 def main():
     """For the shell scripts: lay-out KIT LAUNCHER | devices SIMULATION | stand-in-log |
-    notice KIND LANGUAGE."""
+    tool FAMILY | notice KIND LANGUAGE | summary COUNT... | hardware (of each traced path on standard input)."""
     command, args = sys.argv[1], sys.argv[2:]
     if command == "lay-out":
         lay_out_kit(*args)
@@ -186,8 +277,15 @@ def main():
         print("\n".join(simulation_devices(args[0])))
     elif command == "stand-in-log":
         print(STAND_IN_LOG)
+    elif command == "tool":
+        print(FOLDER_OF[args[0]] + "/" + TOOL_FILE)
     elif command == "notice":
         print(notice_line(*args))
+    elif command == "summary":
+        print(summary(*map(int, args)))
+    elif command == "hardware":
+        for line in sys.stdin:
+            print(linux_hardware_of(line.rstrip("\n")))
     else:
         sys.exit("unknown command " + command)
 

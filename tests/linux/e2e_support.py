@@ -14,7 +14,6 @@ import kit_description as kd
 LAUNCHER = os.environ.get("TAMSU_LAUNCHER", "")
 ARTEFACTS = os.environ.get("TAMSU_ARTEFACTS", "")
 PLAIN_PATH = "/usr/sbin:/usr/bin:/sbin:/bin"
-LINUX_INSTANCE = re.compile(r"7&[0-9a-f]{8}&0&[0-9a-f]{4}")
 
 
 def new_kit(kit):
@@ -40,14 +39,8 @@ class Run:
                             and line[:-1] not in self.nflags]
 
     def hardware(self):
-        """The hardware part (and a keyboard's \\kbd) of each traced path with the port's
-        instance; any other line comes back whole."""
-        parts = []
-        for path in self.finds:
-            match = kd.INTERFACE_PATH.match(path)
-            whole = match and LINUX_INSTANCE.fullmatch(match.group("instance"))
-            parts.append(kd.hardware_of(path) if whole else path)
-        return parts
+        """The hardware part (and a keyboard's \\kbd) of each traced path."""
+        return [kd.linux_hardware_of(path) for path in self.finds]
 
 
 class Running:

@@ -31,10 +31,8 @@ OUTCOMES = {
     "soc": ("soc", {"LANG": ZH}, OTHER + SOC, dict(soc=2), 1, None, "SOC"),
     "entry": ("entry", {"LANG": ZH}, OTHER + ENTRY, dict(entry=1), 1, None, "Entry"),
     "bk": ("bk", {"LANG": ZH}, OTHER + BK, dict(bk24=3), 1, None, "Bk"),
-    "many-zh": ("many", {"LANG": ZH}, OTHER + SOC + ENTRY, dict(soc=2, entry=1), 2,
-                ("many", "zh"), None),
-    "many-en": ("many", {"LANG": EN}, OTHER + SOC + ENTRY, dict(soc=2, entry=1), 2,
-                ("many", "en"), None),
+    "many": ("many", {"LANG": ZH}, OTHER + SOC + ENTRY, dict(soc=2, entry=1), 2, ("many", "zh"),
+             None),
     "none": ("none", {"LANG": EN}, OTHER, {}, 0, ("none", "en"), None),
     # No hidraw list at all; the language in LC_MESSAGES over an English LANG.
     "no-hid-device": ("empty", {"LANG": EN, "LC_MESSAGES": ZH}, [], {}, 0, ("none", "zh"), None),
