@@ -16,51 +16,18 @@
 # shellcheck source=common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-# Folder and family of each pairing tool, in the launcher's order.
-KIT_TOOLS=(Alder24:Sun NewCedar:SOC BirchPro:Entry Cedar24:Bk)
-STAND_IN_MARK="stand-in pairing tool laid out by scripts/run.sh"
-# A stand-in appends one line per start to this file at the top of the kit.
-STAND_IN_LOG=stand-in-started.log
+# The kit's facts (folders, tool name, simulated machines) live in tests/kit_description.py.
+KIT_DESCRIPTION=(/usr/bin/python3 -B "$TAMSU_ROOT/tests/kit_description.py")
 
 # lay_out_kit KIT LAUNCHER: the launcher at the top of KIT, and a stand-in in every tool folder
 # that has no real tool. Earlier stand-ins are rewritten; real tools are left alone.
 lay_out_kit() {
-    local kit=$1 launcher=$2 entry folder family tool
-    mkdir -p "$kit"
-    cp "$launcher" "$kit/tamsu-launcher"
-    for entry in "${KIT_TOOLS[@]}"; do
-        folder=${entry%%:*}
-        family=${entry#*:}
-        tool="$kit/$folder/TamsuPair.exe"
-        mkdir -p "$kit/$folder"
-        if [ -e "$tool" ] && ! grep -qs "$STAND_IN_MARK" "$tool"; then
-            continue
-        fi
-        cat >"$tool" <<STANDIN
-#!/bin/sh
-# $STAND_IN_MARK: a real kit has the $family family's TamsuPair.exe here.
-folder=\$(dirname "\$0")
-echo "[stand-in] $family receiver: the pairing tool in $folder/ would pair it now (started with \$# arguments, as user \$(id -u))."
-# For the tests: family, argument count, session and process ids, user.
-echo "$family args=\$# session=\$(cut -d' ' -f6 /proc/\$\$/stat) pid=\$\$ uid=\$(id -u)" >>"\$folder/../$STAND_IN_LOG"
-STANDIN
-        chmod 755 "$tool"
-    done
+    "${KIT_DESCRIPTION[@]}" lay-out "$1" "$2"
 }
 
-# simulation_devices FAMILY: the umockdev description files of that simulated machine.
+# simulation_devices NAME: the umockdev description files of that simulated machine.
 simulation_devices() {
-    local devices="$TAMSU_ROOT/tests/linux/devices" receivers
-    case "$1" in
-    sun | soc | entry | bk) receivers=("$1-receiver") ;;
-    many) receivers=(soc-receiver entry-receiver) ;;
-    none) receivers=() ;;
-    *) return 1 ;;
-    esac
-    local name
-    for name in other-devices "${receivers[@]}"; do
-        echo "$devices/$name.umockdev"
-    done
+    "${KIT_DESCRIPTION[@]}" devices "$1" 2>/dev/null
 }
 
 run_main() {
@@ -87,7 +54,7 @@ run_main() {
         return 1
     fi
 
-    local packages=("${NATIVE_BUILD_PACKAGES[@]}")
+    local packages=("${NATIVE_BUILD_PACKAGES[@]}" python3)
     [ -n "$simulate" ] && packages+=(umockdev)
     # Notices are zenity boxes when there is a display to show them on.
     [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && packages+=(zenity)
@@ -99,7 +66,8 @@ run_main() {
 
     local kit="$TAMSU_ROOT/build/linux/kit"
     lay_out_kit "$kit" "$TAMSU_ROOT/build/linux/bin/tamsu-launcher"
-    local log="$kit/$STAND_IN_LOG" before=0
+    # A stand-in appends one line per start to this file at the top of the kit.
+    local log="$kit/$("${KIT_DESCRIPTION[@]}" stand-in-log)" before=0
     [ -f "$log" ] && before=$(wc -l <"$log")
 
     local command=("$kit/tamsu-launcher")

@@ -4,13 +4,13 @@
 # (tests run, failures, time) and fails when any stage did.
 #
 #   bash scripts/test.sh                 every stage
-#   bash scripts/test.sh --stage NAME    that stage alone: native, sanitizers, fuzzing, windows
-#                                        or kernel
+#   bash scripts/test.sh --stage NAME    that stage alone: native, sanitizers, fuzzing, windows,
+#                                        kernel or scripts
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$TAMSU_ROOT"
 
-STAGES=(native sanitizers fuzzing windows kernel)
+STAGES=(native sanitizers fuzzing windows kernel scripts)
 ONLY=""
 if [ $# -gt 0 ]; then
     if [ $# -ne 2 ] || [ "$1" != --stage ] || [[ " ${STAGES[*]} " != *" $2 "* ]]; then
@@ -86,12 +86,22 @@ sanitizers() { # AddressSanitizer and UndefinedBehaviorSanitizer
     cmake --preset asan && cmake --build --preset asan && ctest --preset asan
 }
 
+# The scripts a user runs, once each, so that none of them rots unseen: a simulated run, the
+# unsigned release kit (from the Windows build above) and the benchmarks in their quick mode
+# (figures not checked).
+scripts() {
+    bash scripts/run.sh --simulate soc | tee "$LOGS/run-simulate.log" &&
+        grep -q '^\[stand-in\] ' "$LOGS/run-simulate.log" &&
+        bash scripts/kit.sh && bash scripts/bench.sh --quick
+}
+
 run_stage native native
 run_stage sanitizers sanitizers
 run_stage fuzzing bash scripts/fuzz.sh
 run_stage windows bash scripts/test-windows.sh
 # The native launcher in a QEMU guest, against receivers made by the kernel's gadget stack.
 run_stage kernel bash tests/kernel/run.sh
+run_stage scripts scripts
 
 echo "== summary"
 printf '%s\n' "${SUMMARY[@]}"

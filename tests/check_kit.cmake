@@ -1,6 +1,7 @@
 # Installs the build into a fresh folder and checks the kit's layout: the launcher at the top,
 # the four tool folders, and the assemblers' read-me naming each family's folder.
-#   cmake -DBUILD_DIR=... -DKIT_DIR=... -DLAUNCHER=<file name> -P check_kit.cmake
+#   cmake -DBUILD_DIR=... -DKIT_DIR=... -DLAUNCHER=<file name> -DFOLDERS=<list> -DTOOL=<file name>
+#         -P check_kit.cmake
 file(REMOVE_RECURSE "${KIT_DIR}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${KIT_DIR}"
                 RESULT_VARIABLE result OUTPUT_QUIET)
@@ -11,17 +12,18 @@ if(NOT EXISTS "${KIT_DIR}/${LAUNCHER}" OR IS_DIRECTORY "${KIT_DIR}/${LAUNCHER}")
     message(FATAL_ERROR "no launcher ${LAUNCHER} at the top of the kit")
 endif()
 file(READ "${KIT_DIR}/README.txt" readme)
-foreach(folder Alder24 NewCedar BirchPro Cedar24)
+foreach(folder ${FOLDERS})
     if(NOT IS_DIRECTORY "${KIT_DIR}/${folder}")
         message(FATAL_ERROR "no ${folder} folder in the kit")
     endif()
-    if(NOT readme MATCHES "${folder}[\\\\/]TamsuPair\\.exe")
+    string(REPLACE "." "\\." tool_pattern "${TOOL}")
+    if(NOT readme MATCHES "${folder}[\\\\/]${tool_pattern}")
         message(FATAL_ERROR "the read-me does not say where ${folder}'s tool goes")
     endif()
 endforeach()
 file(GLOB top RELATIVE "${KIT_DIR}" "${KIT_DIR}/*")
 list(SORT top)
-set(expected Alder24 BirchPro Cedar24 NewCedar README.txt ${LAUNCHER})
+set(expected ${FOLDERS} README.txt ${LAUNCHER})
 list(SORT expected)
 if(NOT top STREQUAL expected)
     message(FATAL_ERROR "unexpected kit contents: ${top}")

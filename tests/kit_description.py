@@ -1,26 +1,39 @@
 """What every test harness knows of the pairing kit, said once: the families and their folders,
 the tool's file name, the version, the notices, the summary line and the shape of an interface
-path. The Wine harness, the Linux end-to-end tests and the kernel stage all read it from here.
+path; with the kits and simulated machines of the native launcher, simulated receivers by the
+thousand, and notice boxes on a private X display. The Wine harness, the Linux end-to-end tests,
+the benchmarks and the kernel stage all read it from here; scripts/run.sh and tests/linux/e2e.sh
+through its command line (main below). The folders, the tool's name and the version are read
+from CMakeLists.txt, where the build takes them.
 """
 
 import os
 import re
+import shutil
+import subprocess
+import sys
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
+
+def _cmake_set(name):
+    """The words of `set(NAME ...)` or the version of project() in CMakeLists.txt, where the
+    build reads them too."""
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as cmake:
+        text = cmake.read()
+    if name == "VERSION":
+        return re.search(r"^project\(\w+ VERSION ([0-9.]+)", text, re.M).group(1)
+    return re.search(r"^set\(%s ([^)]*)\)" % name, text, re.M).group(1).split()
+
+
 # Family, kit folder, in the launcher's tool-table order.
-FAMILIES = (("Sun", "Alder24"), ("SOC", "NewCedar"), ("Entry", "BirchPro"), ("Bk", "Cedar24"))
+FAMILIES = tuple(zip(_cmake_set("TAMSU_KIT_FAMILIES"), _cmake_set("TAMSU_KIT_FOLDERS")))
 FOLDER_OF = dict(FAMILIES)
 FAMILY_FOLDERS = tuple(folder for _, folder in FAMILIES)
-TOOL_FILE = "TamsuPair.exe"
-
-
-def _project_version():
-    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as cmake:
-        return re.search(r"^project\(\w+ VERSION ([0-9.]+)", cmake.read(), re.M).group(1)
-
-
-VERSION = _project_version()  # "1.5.0"
+TOOL_FILE = _cmake_set("TAMSU_TOOL_FILE")[0]
+VERSION = _cmake_set("VERSION")  # "1.5.0"
+LINUX_LAUNCHER = "tamsu-launcher"
 
 # (kind, language) -> (caption, text); kind is "none" or "many", language "zh" or "en".
 NOTICES = {
@@ -85,3 +98,207 @@ def usb_hardware(vendor, product, interface=None, collection=None, keyboard=Fals
     return "hid#vid_%04x&pid_%04x%s%s%s" % (
         vendor, product, "" if interface is None else "&mi_%02x" % interface,
         "" if collection is None else "&col%02x" % collection, "\\kbd" if keyboard else "")
+
+
+def linux_hardware_of(path):
+    """hardware_of for a path the Linux port traced, whose instance must have the port's shape."""
+    match = INTERFACE_PATH.match(path)
+    return hardware_of(path) if match and LINUX_INSTANCE.fullmatch(match.group("instance")) else path
+
+
+# --- Simulated machines and kits for the native launcher (scripts/run.sh and the tests) -------
+
+DEVICES = os.path.join(ROOT, "tests", "linux", "devices")
+# What `scripts/run.sh --simulate NAME` plugs in beside the other devices (a keyboard, another
+# maker's receiver, a Bluetooth mouse, an I2C touchpad); "empty" is a machine with no HID device.
+SIMULATIONS = {"sun": ("sun-receiver",), "soc": ("soc-receiver",), "entry": ("entry-receiver",),
+               "bk": ("bk-receiver",), "many": ("soc-receiver", "entry-receiver"), "none": ()}
+
+
+def simulation_devices(simulation):
+    """The umockdev description files of a simulated machine."""
+    if simulation == "empty":
+        return []
+    return [os.path.join(DEVICES, name + ".umockdev")
+            for name in ("other-devices",) + SIMULATIONS[simulation]]
+
+
+STAND_IN_MARK = "stand-in pairing tool laid out by scripts/run.sh"
+# A stand-in appends one line per start to this file at the top of the kit.
+STAND_IN_LOG = "stand-in-started.log"
+STAND_IN = """#!/bin/sh
+# {mark}: a real kit has the {family} family's {tool} here.
+folder=$(dirname "$0")
+echo "[stand-in] {family} receiver: the pairing tool in {folder}/ would pair it now \\
+(started with $# arguments, as user $(id -u))."
+# For the tests: family, argument count, session and process ids, user.
+echo "{family} args=$# session=$(cut -d' ' -f6 /proc/$$/stat) pid=$$ uid=$(id -u)" \\
+    >>"$folder/../{log}"
+"""
+
+
+def lay_out_kit(kit, launcher):
+    """The launcher at the top of kit, and a stand-in in every tool folder that has no real tool.
+    Earlier stand-ins are rewritten; real tools are left alone."""
+    os.makedirs(kit, exist_ok=True)
+    shutil.copy(launcher, os.path.join(kit, LINUX_LAUNCHER))
+    for family, folder in FAMILIES:
+        tool = os.path.join(kit, folder, TOOL_FILE)
+        os.makedirs(os.path.dirname(tool), exist_ok=True)
+        if os.path.exists(tool):
+            with open(tool, "rb") as existing:
+                if STAND_IN_MARK.encode() not in existing.read():
+                    continue
+        with open(tool, "w", encoding="utf-8") as script:
+            script.write(STAND_IN.format(mark=STAND_IN_MARK, family=family, tool=TOOL_FILE,
+                                         folder=folder, log=STAND_IN_LOG))
+        os.chmod(tool, 0o755)
+
+
+# --- Simulated receivers by the thousand (the benchmarks and the fault tests) ----------------
+
+# Mouse application collection: Usage Page (Generic Desktop), Usage (Mouse), Collection
+# (Application), ..., End Collection.
+MOUSE = "05010902A1010901A100050919012903150025019503750181029501750581030501093009311581257F750895028106C0C0"
+KEYBOARD = "05010906A101050719E029E71500250175019508810295017508810195067508150025650507190029658100C0"
+
+
+def device_blocks(index, interfaces):
+    """umockdev blocks of one receiver: the USB device, and per (interface number, report
+    descriptor) its interface, HID device and hidraw node."""
+    bus_port = f"1-{index + 1}"
+    usb = f"/devices/pci0000:00/0000:00:14.0/usb1/{bus_port}"
+    blocks = [
+        f"P: {usb}\nN: bus/usb/001/{index + 2:03d}\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n"
+        f"E: PRODUCT=7c2f/2003/100\nA: idVendor=7c2f\nA: idProduct=2003\nA: bNumInterfaces= {len(interfaces)}\n"
+        f"A: bNumConfigurations=1\nA: bDeviceClass=00\nA: busnum=1\nA: devnum={index + 2}\n"
+        f"A: manufacturer=Tamsu\nA: product=Receiver\nA: serial=SN{index:06d}\n"
+    ]
+    for interface, descriptor in interfaces:
+        hidraw = 2 * index + interface
+        usb_interface = f"{usb}/{bus_port}:1.{interface}"
+        hid_name = f"0003:7C2F:2003.{hidraw + 1:04X}"
+        hid = f"{usb_interface}/{hid_name}"
+        blocks.append(
+            f"P: {usb_interface}\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\nE: INTERFACE=3/1/{interface + 1}\n"
+            f"A: bInterfaceNumber={interface:02x}\nA: bInterfaceClass=03\n"
+        )
+        blocks.append(
+            f"P: {hid}\nE: SUBSYSTEM=hid\nE: HID_ID=0003:00007C2F:00002003\nE: HID_NAME=Tamsu Receiver\n"
+            f"E: HID_PHYS=usb-0000:00:14.0-{index + 1}/input{interface}\nE: HID_UNIQ=SN{index:06d}\n"
+            f"E: MODALIAS=hid:b0003g0001v00007C2Fp00002003\nH: report_descriptor={descriptor}\n"
+        )
+        blocks.append(
+            f"P: {hid}/hidraw/hidraw{hidraw}\nN: hidraw{hidraw}\nE: SUBSYSTEM=hidraw\n"
+            f"E: DEVNAME=/dev/hidraw{hidraw}\nL: device=../../../{hid_name}\n"
+        )
+    return blocks
+
+
+def write_tree(blocks, root):
+    """Each block becomes a directory with uevent, attribute files and links, as sysfs has."""
+    for block in blocks:
+        lines = block.strip("\n").split("\n")
+        directory = root + lines[0][3:]
+        os.makedirs(directory, exist_ok=True)
+        uevent = []
+        for line in lines[1:]:
+            kind, _, value = line.partition(": ")
+            name, _, content = value.partition("=")
+            if kind == "E":
+                uevent.append(value)
+                if value == "SUBSYSTEM=hidraw":
+                    os.makedirs(os.path.join(root, "class", "hidraw"), exist_ok=True)
+                    os.symlink(os.path.relpath(directory, os.path.join(root, "class", "hidraw")),
+                               os.path.join(root, "class", "hidraw", os.path.basename(directory)))
+            elif kind == "A":
+                with open(os.path.join(directory, name), "w") as out:
+                    out.write(content + "\n")
+            elif kind == "H":
+                with open(os.path.join(directory, name), "wb") as out:
+                    out.write(bytes.fromhex(content))
+            elif kind == "L":
+                os.symlink(content, os.path.join(directory, name))
+        with open(os.path.join(directory, "uevent"), "w") as out:
+            out.write("".join(entry + "\n" for entry in uevent))
+
+
+def receiver_blocks(count):
+    """count interfaces on two-interface composite receivers (keyboard, mouse); for an odd count
+    the last receiver has one interface."""
+    blocks = []
+    for index in range((count + 1) // 2):
+        interfaces = ((0, KEYBOARD), (1, MOUSE)) if 2 * index + 1 < count else ((0, KEYBOARD),)
+        blocks.extend(device_blocks(index, interfaces))
+    return blocks
+
+
+# --- Notice boxes on a private X display (the Wine and the native tests) ---------------------
+
+def start_xvfb():
+    """A private X display: (process, ":N")."""
+    read_end, write_end = os.pipe()
+    process = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x600x24",
+                                "-nolisten", "tcp"], pass_fds=[write_end],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as numbers:
+        return process, ":" + numbers.readline().strip()
+
+
+def xdotool(display, *args):
+    return subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display),
+                          capture_output=True, text=True).stdout.split()
+
+
+def find_window(display, caption, deadline, alive=lambda: True):
+    """The first window captioned exactly caption, or None once the deadline (time.time()) has
+    passed or alive() says the program that would show it has ended. A box may come late on a
+    busy machine: the deadline only bounds a hang."""
+    while time.time() < deadline and alive():
+        found = xdotool(display, "search", "--name", "^%s$" % caption)
+        if found:
+            return found[0]
+        time.sleep(0.1)
+    return None
+
+
+def photograph(display, picture, deadline):
+    """Photographs the whole screen into picture until it shows more than two colours (the box
+    is painted) or the deadline passes; returns the number of colours."""
+    colours = 0
+    while colours <= 2 and time.time() < deadline:
+        time.sleep(0.2)
+        subprocess.run(["import", "-display", display, "-window", "root", picture], check=True)
+        colours = int(subprocess.run(["identify", "-format", "%k", picture],
+                                     capture_output=True, text=True).stdout or 0)
+    return colours
+
+
+def main():
+    """For the shell scripts: lay-out KIT LAUNCHER | devices SIMULATION | stand-in-log |
+    tool FAMILY | notice KIND LANGUAGE | summary COUNT... | hardware (of each traced path on standard input)."""
+    command, args = sys.argv[1], sys.argv[2:]
+    if command == "lay-out":
+        lay_out_kit(*args)
+    elif command == "devices":
+        if args[0] not in SIMULATIONS:
+            sys.exit("no simulated machine %s" % args[0])
+        print("\n".join(simulation_devices(args[0])))
+    elif command == "stand-in-log":
+        print(STAND_IN_LOG)
+    elif command == "tool":
+        print(FOLDER_OF[args[0]] + "/" + TOOL_FILE)
+    elif command == "notice":
+        print(notice_line(*args))
+    elif command == "summary":
+        print(summary(*map(int, args)))
+    elif command == "hardware":
+        for line in sys.stdin:
+            print(linux_hardware_of(line.rstrip("\n")))
+    else:
+        sys.exit("unknown command " + command)
+
+
+if __name__ == "__main__":
+    main()

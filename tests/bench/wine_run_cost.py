@@ -15,6 +15,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "windows"))
 import winekit  # noqa: E402
+from kit_description import FOLDER_OF, TOOL_FILE  # noqa: E402
 
 
 def main():
@@ -23,7 +24,7 @@ def main():
     work = os.path.join(build, "wine", "bench")
     os.environ.update(
         TAMSU_LAUNCHER=os.path.join(build, "bin", "TamsuLauncher.exe"),
-        TAMSU_STAND_IN=os.path.join(build, "tests", "windows", "stand-in", "TamsuPair.exe"),
+        TAMSU_STAND_IN=os.path.join(build, "tests", "windows", "stand-in", TOOL_FILE),
         TAMSU_PLANTED_LIBRARY=os.path.join(build, "tests", "windows", "planted", "planted.dll"),
         TAMSU_WINE_WORK=work)
     config = winekit.Config()
@@ -43,7 +44,7 @@ def main():
                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
                 timings[name].append((time.perf_counter() - start) * 1000)
-        if "NewCedar" not in kit.started(wait_for="NewCedar"):
+        if FOLDER_OF["SOC"] not in kit.started(wait_for=FOLDER_OF["SOC"]):
             sys.exit("the launcher did not start the SOC tool")
         print("%.1f %.1f" % (statistics.median(timings["launcher"]),
                              statistics.median(timings["trivial"])))

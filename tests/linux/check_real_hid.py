@@ -22,7 +22,9 @@ import subprocess
 import sys
 import tempfile
 
-GUID = "{4d1e55b2-f16f-11cf-88cb-001111000030}"
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from kit_description import HID_GUID as GUID  # noqa: E402
+
 PATH = re.compile(r"^\\\\\?\\(hid#.*?)(&col([0-9a-f]{2,}))?#7&([0-9a-f]{8})&0&([0-9a-f]{4})#"
                   + re.escape(GUID) + r"(\\kbd)?$")
 

@@ -3,17 +3,18 @@
 #
 #   e2e.sh GROUP LAUNCHER ARTIFACTS
 #
-# GROUP is outcomes (every decision, both languages, one or two passes), kit-paths (non-ASCII
-# kit folders, a missing tool, the 259-character limit), notice-xvfb (a real zenity box under
-# Xvfb, photographed into ARTIFACTS), elevation (an unprivileged user without pkexec, and with a
-# pkexec stand-in that grants, refuses or meets a renamed kit) or faults (an unreadable interface
-# list, 1,000 interfaces at once, a parent leaving broken pipes, closed descriptors or hostile
-# signal state, tools that cannot start or crash, no way to show a notice).
+# GROUP is elevation (an unprivileged user without pkexec, and with a pkexec stand-in that
+# grants, refuses or meets a renamed kit) or faults (an unreadable interface list, 1,000
+# interfaces at once, a parent leaving broken pipes, closed descriptors or hostile signal state,
+# tools that cannot start or crash, no way to show a notice). The other groups are cases of
+# test_e2e.py.
 # Needs root; exits 77 (skipped) otherwise.
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=../../scripts/run.sh
 source "$HERE/../../scripts/run.sh" # lay_out_kit, simulation_devices
+STAND_IN_LOG=$("${KIT_DESCRIPTION[@]}" stand-in-log)
+SOC_TOOL=$("${KIT_DESCRIPTION[@]}" tool SOC) # relative to the kit
 GROUP=$1
 LAUNCHER=$2
 ARTIFACTS=$3
@@ -25,12 +26,7 @@ fi
 
 WORK=$(mktemp -d -t tamsu-e2e.XXXXXX)
 chmod 755 "$WORK"
-XVFB_PID=""
-cleanup() {
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
-    [ -n "${TAMSU_KEEP_WORK:-}" ] || rm -rf "$WORK"
-}
-trap cleanup EXIT
+trap '[ -n "${TAMSU_KEEP_WORK:-}" ] || rm -rf "$WORK"' EXIT
 
 FAILURES=0
 CASE=""
@@ -42,19 +38,8 @@ expect_eq() { # actual expected what
     [ "$1" == "$2" ] || fail "$3: expected <$2>, got <$1>"
 }
 
-OTHER_HARDWARE=(
-    'hid#vid_046d&pid_c31c\kbd'
-    'hid#vid_046d&pid_c52b&mi_02&col01'
-    'hid#vid_046d&pid_c52b&mi_02&col02'
-    'hid#bus_0003_vid&7c2f_pid&2003'
-    'hid#{00001124-0000-1000-8000-00805f9b34fb}_vid&00027c2f_pid&2010'
-    'hid#elan0732&col01'
-    'hid#elan0732&col02'
-)
-NOTICE_NONE_EN='Tips:       No Tamsu Wireless Device detected!      '
-NOTICE_NONE_ZH='提示:       未检测到坦苏无线设备！      '
-NOTICE_MANY_EN='Tips:       Find more than one tamsu device, Please keep only one device.      '
-NOTICE_MANY_ZH='提示:       检测到多个坦苏接收器，请只保留一个坦苏接收器      '
+NOTICE_NONE_EN=$("${KIT_DESCRIPTION[@]}" notice none en)
+NOTICE_NONE_ZH=$("${KIT_DESCRIPTION[@]}" notice none zh)
 
 new_kit() { # DIRECTORY: a fresh kit there
     lay_out_kit "$1" "$LAUNCHER"
@@ -89,8 +74,7 @@ run_recorded() {
 # The hardware parts of the traced paths (and a keyboard collection's \kbd), one per line; a
 # line of another shape shows whole.
 traced_hardware() {
-    grep '^find: ' "$OUT/stderr" | sed -E \
-        's/^find: [\]{2}[?][\](.*)#7&[0-9a-f]{8}&0&[0-9a-f]{4}#[{]4d1e55b2-f16f-11cf-88cb-001111000030[}]([\]kbd)?$/\1\2/'
+    grep '^find: ' "$OUT/stderr" | cut -c7- | "${KIT_DESCRIPTION[@]}" hardware
 }
 
 # Lines of standard error that are not trace lines.
@@ -123,180 +107,7 @@ expect_nothing_started() {
     expect_eq "$(started_tools "$1" 2)" "" "started tools"
 }
 
-# expect_run HARDWARE_EXPECTED SUMMARY_COUNTS NFLAG NOTICE: the trace and result of one run.
-# HARDWARE_EXPECTED holds one pass's hardware parts, sorted; a second pass repeats them.
-expect_run() {
-    local hardware=$1 counts=$2 nflag=$3 notice=$4 passes=1
-    [ -n "$notice" ] && [ "$nflag" = 0 ] && passes=2
-    local expected_trace=""
-    [ -n "$hardware" ] && for _ in $(seq "$passes"); do expected_trace+="$hardware"$'\n'; done
-    expect_eq "$(traced_hardware | sort)" "$(printf '%s' "$expected_trace" | sort)" "traced paths"
-    read -r -a c <<<"$counts"
-    expect_eq "$(grep '^Pair: ' "$OUT/stderr")" \
-        "Pair: SunDevice=${c[0]}, SunDevice2=${c[1]}, BkDevice24G=${c[2]}, BkDevice5G=${c[3]} g_dwSOCDevice=${c[4]} g_dwEntryDevice=${c[5]}" \
-        "summary line"
-    expect_eq "$(grep -c $'^nFlag: '"$nflag"$'\r$' "$OUT/stderr")" 1 "nFlag line"
-    expect_eq "$(other_lines)" "$notice" "notice"
-    expect_eq "$(cat "$OUT/rc")" 0 "exit code"
-    # Only a started stand-in speaks there.
-    expect_eq "$(grep -v '^\[stand-in\] ' "$OUT/stdout")" "" "standard output"
-    if [ "$passes" = 2 ]; then
-        # Two identical passes, 3 s apart after the 500 ms settle.
-        local finds
-        finds=$(grep -c '^find: ' "$OUT/stderr" || true)
-        expect_eq "$(grep '^find: ' "$OUT/stderr" | head -n $((finds / 2)))" \
-            "$(grep '^find: ' "$OUT/stderr" | tail -n $((finds / 2)))" "second pass"
-        [ "$ELAPSED_MS" -ge 3500 ] || fail "two passes took only $ELAPSED_MS ms"
-    fi
-}
-
 lines() { printf '%s\n' "$@"; }
-
-group_outcomes() {
-    local kit="$WORK/kit" other
-    new_kit "$kit"
-    other=$(lines "${OTHER_HARDWARE[@]}")
-
-    local family folder counts hardware
-    for family in sun soc entry bk; do
-        CASE="$family receiver"
-        rm -f "$kit/$STAND_IN_LOG"
-        run_launcher "$kit" "$family" LANG=zh_CN.UTF-8
-        case $family in
-        sun) counts="1 1 0 0 0 0" folder=Sun hardware=$(lines 'hid#vid_1bcf&pid_0501&col01' \
-            'hid#vid_1bcf&pid_0501&col02') ;;
-        soc) counts="0 0 0 0 2 0" folder=SOC hardware=$(lines 'hid#vid_7c2f&pid_2003&mi_00\kbd' \
-            'hid#vid_7c2f&pid_2003&mi_01') ;;
-        entry) counts="0 0 0 0 0 1" folder=Entry hardware='hid#vid_7c2f&pid_2010' ;;
-        bk) counts="0 0 3 0 0 0" folder=Bk hardware=$(lines 'hid#vid_7c2f&pid_2000&mi_00&col01' \
-            'hid#vid_7c2f&pid_2000&mi_00&col02' 'hid#vid_7c2f&pid_2000&mi_01') ;;
-        esac
-        # One pass only: each path traced once.
-        expect_run "$(lines "$other" "$hardware" | sort)" "$counts" 1 ""
-        expect_started "$kit" "$folder"
-    done
-
-    for lang in zh_CN.UTF-8 en_US.UTF-8; do
-        CASE="many receivers, $lang"
-        rm -f "$kit/$STAND_IN_LOG"
-        run_launcher "$kit" many LANG="$lang"
-        [ "$lang" = zh_CN.UTF-8 ] && notice=$NOTICE_MANY_ZH || notice=$NOTICE_MANY_EN
-        expect_run "$(lines "$other" 'hid#vid_7c2f&pid_2003&mi_00\kbd' 'hid#vid_7c2f&pid_2003&mi_01' \
-            'hid#vid_7c2f&pid_2010' | sort)" "0 0 0 0 2 1" 2 "$notice"
-        expect_nothing_started "$kit"
-    done
-
-    # No receiver among other devices, in English; no HID device at all (no hidraw list),
-    # in Chinese with the language in LC_MESSAGES over an English LANG.
-    CASE="no receiver"
-    run_launcher "$kit" none LANG=en_US.UTF-8
-    expect_run "$(sort <<<"$other")" "0 0 0 0 0 0" 0 "$NOTICE_NONE_EN"
-    CASE="no HID device"
-    run_launcher "$kit" empty LANG=en_US.UTF-8 LC_MESSAGES=zh_CN.UTF-8
-    expect_run "" "0 0 0 0 0 0" 0 "$NOTICE_NONE_ZH"
-    [ "$ELAPSED_MS" -ge 3500 ] || fail "the notice came after $ELAPSED_MS ms, before the retry"
-    expect_nothing_started "$kit"
-}
-
-group_kit_paths() {
-    local kit
-    for kit in "$WORK/坦苏 配对工具/套件 v1.5" "$WORK/kit-"$'\xff\xfe'" odd"; do
-        CASE="kit in $kit"
-        new_kit "$kit"
-        run_launcher "$kit" soc LANG=zh_CN.UTF-8
-        expect_eq "$(cat "$OUT/rc")" 0 "exit code"
-        expect_started "$kit" SOC
-    done
-
-    # On Linux a backslash is part of a name: the base directory ends at the last '/', not in
-    # the launcher's own file name, where a decoy folder would otherwise be taken for the kit.
-    CASE="launcher named with a backslash"
-    kit="$WORK/backslash"
-    new_kit "$kit"
-    cp "$LAUNCHER" "$kit/x\\tamsu-launcher"
-    mkdir -p "$kit/x\\NewCedar"
-    cp "$kit/BirchPro/TamsuPair.exe" "$kit/x\\NewCedar/TamsuPair.exe"
-    run_launcher "$kit" soc LANG=en_US.UTF-8 TAMSU_LAUNCHER="$kit/x\\tamsu-launcher"
-    expect_started "$kit" SOC
-
-    CASE="missing tool"
-    kit="$WORK/missing"
-    new_kit "$kit"
-    rm "$kit/NewCedar/TamsuPair.exe"
-    run_launcher "$kit" soc LANG=en_US.UTF-8
-    expect_eq "$(cat "$OUT/rc")" 0 "exit code"
-    expect_eq "$(other_lines)" "" "anything besides the trace"
-    expect_nothing_started "$kit"
-
-    # The base directory is the kit path and a '/'; "NewCedar/TamsuPair.exe" adds 22. A tool
-    # path of 259 characters is started, one of 260 never is (it could not be passed whole).
-    local length gap
-    for length in 259 260; do
-        CASE="tool path of $length characters"
-        kit="$WORK/long"
-        # Add "/kkk..." components (at most 200 characters each) until the length is reached.
-        # (199 where 200 would leave a gap of one, too short for another component)
-        while gap=$((length - 23 - ${#kit})) && [ "$gap" -gt 1 ]; do
-            kit="$kit/$(printf '%*s' $((gap - 1 <= 200 ? gap - 1 : (gap == 202 ? 199 : 200))) '' | tr ' ' k)"
-        done
-        expect_eq "$((${#kit} + 1 + 22))" "$length" "constructed tool path length"
-        new_kit "$kit"
-        run_launcher "$kit" soc LANG=en_US.UTF-8
-        expect_eq "$(cat "$OUT/rc")" 0 "exit code"
-        expect_eq "$(other_lines)" "" "anything besides the trace"
-        if [ "$length" = 259 ]; then expect_started "$kit" SOC; else expect_nothing_started "$kit"; fi
-    done
-}
-
-group_notice_xvfb() {
-    mkdir -p "$ARTIFACTS"
-    local display_file="$WORK/display"
-    Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$display_file" 2>"$WORK/xvfb.log" &
-    XVFB_PID=$!
-    local deadline=$((SECONDS + 60))
-    while [ ! -s "$display_file" ] && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.1; done
-    local display=":$(head -n 1 "$display_file")"
-    [ "$display" != ":" ] || { CASE=xvfb; fail "Xvfb did not start"; return; }
-
-    local kit="$WORK/kit" caption simulation lang shot window deadline
-    new_kit "$kit"
-    for caption in Tips 提示; do
-        if [ "$caption" = Tips ]; then simulation=none lang=en_US.UTF-8; else simulation=many lang=zh_CN.UTF-8; fi
-        CASE="zenity notice \"$caption\""
-        shot="$ARTIFACTS/notice-$simulation-${lang%%_*}.png"
-        rm -f "$shot"
-        run_launcher "$kit" "$simulation" LANG="$lang" DISPLAY="$display" &
-        local runner=$!
-        # The box comes after the 3.5 s of two passes, and zenity's first start on a fresh
-        # machine builds the font caches: wait for it generously, and for it to be drawn.
-        window=""
-        deadline=$((SECONDS + 90))
-        while [ -z "$window" ] && [ "$SECONDS" -lt "$deadline" ]; do
-            window=$(DISPLAY=$display xdotool search --name "^$caption\$" 2>/dev/null | head -n 1) || true
-            [ -n "$window" ] || sleep 0.2
-        done
-        if [ -z "$window" ]; then
-            fail "no window named $caption appeared within 90 s"
-            wait "$runner"
-            continue
-        fi
-        local colours=0
-        while [ "$colours" -le 2 ] && [ "$SECONDS" -lt "$deadline" ]; do
-            sleep 0.2
-            DISPLAY=$display import -window root "$shot"
-            colours=$(identify -format '%k' "$shot" 2>/dev/null || echo 0)
-        done
-        DISPLAY=$display xdotool windowfocus --sync "$window" key --clearmodifiers Return
-        wait "$runner"
-        # OUT and ELAPSED_MS were set in the background subshell: read the newest output.
-        OUT=$(ls -dt "$WORK"/out.* | head -n 1)
-        expect_eq "$(cat "$OUT/rc")" 0 "exit code after dismissal"
-        # The notice was the box, not a line (zenity may add warnings of its own).
-        grep -q -e '^Tips: ' -e '^提示: ' "$OUT/stderr" && fail "the notice went to standard error"
-        [ "$colours" -gt 2 ] || fail "the photograph $shot still looked empty ($colours colours)"
-        echo "photograph: $shot"
-    done
-}
 
 # elevation_devices FAMILY: umockdev-run's -d arguments for that simulated machine, from copies in
 # WORK; the checkout may lie in a folder that the unprivileged user cannot enter.
@@ -495,7 +306,7 @@ open(sys.argv[1], "w").write(data.hex())' "$heard" &
     local probe="$WORK/probe" cookie=0123456789abcdef0123456789abcdef
     rm -rf "$probe"
     mkdir -m 777 "$probe"
-    write_probe "$kit/NewCedar/TamsuPair.exe" "$probe"
+    write_probe "$kit/$SOC_TOOL" "$probe"
     x_authority "$WORK/caller-cookie" nobody "$cookie"
     : >"$WORK/pkexec.log"
     run_unprivileged "$bin" SHELL=/usr/sbin/nologin LANG=/usr/lib/locale/C.utf8 DISPLAY=:99 \
@@ -505,7 +316,7 @@ open(sys.argv[1], "w").write(data.hex())' "$heard" &
     # Root's step shows nothing of its own, although it sees no receiver there.
     expect_eq "$(other_lines)" "" "anything besides the trace"
     expect_eq "$(cat "$WORK/pkexec-fd7.log" 2>/dev/null)" "" "pkexec's descriptor 7"
-    expect_eq "$(cat "$WORK/pkexec.log")" "$kit/tamsu-launcher --start-tool $kit/NewCedar/TamsuPair.exe DISPLAY=:99" \
+    expect_eq "$(cat "$WORK/pkexec.log")" "$kit/tamsu-launcher --start-tool $kit/$SOC_TOOL DISPLAY=:99" \
         "what the administrator is shown"
     echo "pkexec's command line: $(cat "$WORK/pkexec.log")"
     expect_eq "$(probe_report "$probe" | sed -n 3p)" "uid=0 umask=0022 fsize=unlimited fd3=credentials fd7=-" \
@@ -513,7 +324,7 @@ open(sys.argv[1], "w").write(data.hex())' "$heard" &
     expect_eq "$(od -An -tx1 "$probe/credentials" | tr -d ' \n')" "$(od -An -tx1 "$WORK/caller-cookie" | tr -d ' \n')" \
         "the credentials the tool got"
     tr '\0' '\n' <"$probe/environ" | grep -qx 'XAUTHORITY=/dev/fd/3' || fail "no XAUTHORITY=/dev/fd/3"
-    rm "$kit/NewCedar/TamsuPair.exe"
+    rm "$kit/$SOC_TOOL"
     new_kit "$kit"
 
     # The launcher killed while the administrator is asked, and its pid taken by a process of
@@ -658,8 +469,7 @@ group_faults() {
     expect_eq "$(cat "$OUT/stdout")" "$(lines 'opendir /sys/class/hidraw failed: 14' \
         'opendir /sys/class/hidraw failed: 14')" "failure lines"
     expect_eq "$(grep -c '^find: ' "$OUT/stderr")" 0 "trace lines"
-    expect_eq "$(grep '^Pair: ' "$OUT/stderr")" \
-        "Pair: SunDevice=0, SunDevice2=0, BkDevice24G=0, BkDevice5G=0 g_dwSOCDevice=0 g_dwEntryDevice=0" \
+    expect_eq "$(grep '^Pair: ' "$OUT/stderr")" "$("${KIT_DESCRIPTION[@]}" summary 0 0 0 0 0 0)" \
         "summary line"
     expect_eq "$(grep -c $'^nFlag: 0\r$' "$OUT/stderr")" 1 "nFlag line"
     expect_eq "$(other_lines)" "$NOTICE_NONE_EN" "notice"
@@ -677,8 +487,7 @@ group_faults() {
     expect_eq "$(traced_hardware | wc -l)" 1000 "trace lines"
     expect_eq "$(grep '^find: ' "$OUT/stderr" | sort | uniq -d | head -n 3)" "" \
         "paths traced more than once (a second pass)"
-    expect_eq "$(grep '^Pair: ' "$OUT/stderr")" \
-        "Pair: SunDevice=0, SunDevice2=0, BkDevice24G=0, BkDevice5G=0 g_dwSOCDevice=1000 g_dwEntryDevice=0" \
+    expect_eq "$(grep '^Pair: ' "$OUT/stderr")" "$("${KIT_DESCRIPTION[@]}" summary 0 0 0 0 1000 0)" \
         "summary line"
     expect_eq "$(cat "$OUT/rc")" 0 "exit code"
     expect_started "$kit" SOC
@@ -689,7 +498,7 @@ group_faults() {
     /usr/bin/python3 "$HERE/../bench/make_testbed.py" 2 --tree "$sysfs"
     write_wrappers
     local probe="$WORK/probe" wrapper report clean='SigBlk:0000000000000000 SigIgn:0000000000000000 '
-    write_probe "$kit/NewCedar/TamsuPair.exe" "$probe"
+    write_probe "$kit/$SOC_TOOL" "$probe"
     for wrapper in broken-pipes closed-descriptors hostile-signals open-descriptors tight-limits; do
         CASE="SOC tool started by a launcher given $wrapper"
         rm -rf "$probe"
@@ -719,7 +528,7 @@ group_faults() {
         CASE="notice shown by a launcher given $wrapper"
         rm -rf "$probe"
         mkdir -p "$probe"
-        ZENITY="$kit/NewCedar/TamsuPair.exe" WRAPPER="$WORK/$wrapper" \
+        ZENITY="$kit/$SOC_TOOL" WRAPPER="$WORK/$wrapper" \
             run_isolated "$kit" "$sysfs" LANG=en_US.UTF-8 DISPLAY=:97
         expect_eq "$(cat "$OUT/rc")" 0 "exit code"
         expect_eq "$(other_lines)" "" "notice line besides the box"
@@ -729,7 +538,7 @@ group_faults() {
     done
 
     # Tools that cannot start, or die at once: the launcher shows nothing and exits 0.
-    local tool="$kit/NewCedar/TamsuPair.exe" how
+    local tool="$kit/$SOC_TOOL" how
     for how in "not executable" "crashing at once"; do
         CASE="SOC tool $how"
         rm -f "$tool" "$kit/$STAND_IN_LOG"
@@ -766,10 +575,7 @@ group_faults() {
 }
 
 case "$GROUP" in
-outcomes) group_outcomes ;;
 faults) group_faults ;;
-kit-paths) group_kit_paths ;;
-notice-xvfb) group_notice_xvfb ;;
 elevation) group_elevation ;;
 *)
     echo "unknown group $GROUP" >&2

@@ -9,6 +9,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"
 runs=${1:-5}
+ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" "${NATIVE_TEST_PACKAGES[@]}"
 
 place=$(mktemp -d -t tamsu-stress.XXXXXX) # mode 700
 busy=()
@@ -37,7 +38,7 @@ for run in $(seq "$runs"); do
         echo "run $run: passed in $((SECONDS - start)) s"
     else
         echo "run $run: FAILED after $((SECONDS - start)) s"
-        grep -E 'FAIL \[|Failed|\*\*\*' "$place/run-$run.log" || tail -n 30 "$place/run-$run.log"
+        grep -E 'FAIL \[|Failed|\*\*\*|^E  ' "$place/run-$run.log" || tail -n 30 "$place/run-$run.log"
         break
     fi
 done

@@ -9,9 +9,10 @@ import hashlib, http.server, os, shutil, subprocess, sys, tempfile, threading, t
 import zipfile
 
 from winekit import Config, Interface, Kit, restart_server, run_launcher, set_interfaces
+from kit_description import FAMILY_FOLDERS, FOLDER_OF, VERSION
 
 SOURCE_DIR, BUILD_DIR = sys.argv.pop(1), sys.argv.pop(1)
-KIT = "TamsuPairKit-1.5.0-win32"
+KIT = "TamsuPairKit-%s-win32" % VERSION
 FOLDER = tempfile.mkdtemp(prefix="kit-signing.")
 OPENSSL_CONFIG = """[req]\ndistinguished_name = dn\n[dn]\n[tsa]\nserial = serial
 default_policy = 1.2.3.4.1\ndigests = sha256\nsigner_digest = sha256\n[early]\ndatabase = index.txt
@@ -110,9 +111,8 @@ class SignedKit(unittest.TestCase):
                      "Text description: Tamsu receiver pairing launcher",
                      "Timestamp Server Signature verification: ok"):
             self.assertIn(line, check.stdout)
-        self.assertEqual(self.names, [KIT + "/" + n for n in (
-            "", "Alder24/", "BirchPro/", "Cedar24/", "NewCedar/", "README.txt", "SHA256SUMS",
-            "TamsuLauncher.exe")])
+        self.assertEqual(self.names, sorted(KIT + "/" + n for n in (
+            "", "README.txt", "SHA256SUMS", "TamsuLauncher.exe", *(f + "/" for f in FAMILY_FOLDERS))))
         check = run("sha256sum", "--strict", "-c", "SHA256SUMS", cwd=os.path.dirname(self.launcher))
         self.assertEqual(sorted(check.stdout.splitlines()), ["README.txt: OK", "TamsuLauncher.exe: OK"])
         self.assertEqual(run("sha256sum", "-c", KIT + ".zip.sha256", cwd=FOLDER + "/-signed").returncode, 0)
@@ -150,7 +150,7 @@ class SignedKit(unittest.TestCase):
         set_interfaces(config, [Interface("VID_7C2F&PID_2003&MI_00")])
         run = run_launcher(config, kit)
         self.assertEqual(run.returncode, 0)
-        self.assertEqual(kit.started(wait_for="NewCedar"), ["NewCedar"])
+        self.assertEqual(kit.started(wait_for=FOLDER_OF["SOC"]), [FOLDER_OF["SOC"]])
 
 
 if __name__ == "__main__":

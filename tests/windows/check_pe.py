@@ -5,12 +5,16 @@ comes from, so the manifest, the import table, the version record and the icons 
 the file itself: check_pe.py LAUNCHER MANIFEST_SOURCE
 """
 
+import os
 import struct
 import sys
 import unittest
 import xml.etree.ElementTree as ElementTree
 
 import pefile
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from kit_description import VERSION  # noqa: E402
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 LANG_EN_US, LANG_ZH_CN = 0x0409, 0x0804
@@ -82,9 +86,10 @@ class LauncherExecutable(unittest.TestCase):
         self.assertEqual([(n, l) for n, l, _ in resources(self.pe, RT_VERSION)],
                          [(1, LANG_ZH_CN)])
         fixed = self.pe.VS_FIXEDFILEINFO[0]
-        version_1_5_0_0 = (0x00010005, 0)
-        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), version_1_5_0_0)
-        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), version_1_5_0_0)
+        major, minor, patch = map(int, VERSION.split("."))
+        version = (major << 16 | minor, patch << 16)
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), version)
+        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), version)
         tables, translations = [], []
         for info in self.pe.FileInfo[0]:
             if info.Key == b"StringFileInfo":
@@ -94,7 +99,8 @@ class LauncherExecutable(unittest.TestCase):
         self.assertEqual([t.LangID for t in tables], [b"080404B0"])
         strings = {k.decode(): v.decode() for k, v in tables[0].entries.items()}
         self.assertIn("launcher", strings.pop("FileDescription").lower())
-        self.assertEqual(strings, {"FileVersion": "1, 5, 0, 0", "ProductVersion": "1, 5, 0, 0",
+        text = "%d, %d, %d, 0" % (major, minor, patch)
+        self.assertEqual(strings, {"FileVersion": text, "ProductVersion": text,
                                    "InternalName": "TamsuLauncher",
                                    "OriginalFilename": "TamsuLauncher.exe"})
         self.assertEqual(translations, ["0x0804 0x04b0"])

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Windows release, checked from the outside:  check_release.sh SOURCE_DIR BUILD_DIR
+# The Windows release, checked from the outside:  check_release.sh SOURCE_DIR BUILD_DIR FOLDER...
 #  - reproducible: the launcher built again from the same sources, in another build folder,
 #    has the same bytes;
 #  - packaged: CPack makes a ZIP of the kit, with the launcher at the top, the four tool folders
@@ -7,6 +7,8 @@
 set -euo pipefail
 source_dir=$1
 build_dir=$2
+shift 2
+folders=("$@") # the kit's tool folders, from the build's one list
 work=$build_dir/release-check
 rm -rf "$work"
 mkdir -p "$work"
@@ -32,7 +34,7 @@ assert len(top) == 1, top  # one folder, named after the kit
 print("\n".join(sorted(n.split("/", 1)[1] for n in names)))
 PY
 )
-expected=$(printf '%s\n' Alder24/ BirchPro/ Cedar24/ NewCedar/ README.txt TamsuLauncher.exe)
+expected=$(printf '%s\n' "${folders[@]/%//}" README.txt TamsuLauncher.exe | LC_ALL=C sort)
 if [ "$listing" != "$expected" ]; then
     echo "FAIL: the ZIP holds"
     echo "$listing"

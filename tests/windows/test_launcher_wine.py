@@ -12,6 +12,10 @@ import unittest
 from winekit import (ALL_PLANTED_OVERRIDE, FAMILY_FOLDERS, PLANTED_NAMES, Config, CutText,
                      Interface, Kit, disable_for_launcher, launcher_name, restart_server,
                      run_launcher, set_interfaces, utf16_length, wait_for_line)
+import kit_description  # noqa: E402 (winekit puts it on the path)
+from kit_description import FOLDER_OF, LANGUAGES, NOTICES, TOOL_FILE  # noqa: E402
+
+SOC_FOLDER = FOLDER_OF["SOC"]
 
 SUN_COL01 = Interface("VID_1BCF&PID_0501&COL01", "7&2c3d4e5f&0&0000")
 # The collection text lies past what the trace line keeps: only the whole path counts it.
@@ -22,17 +26,6 @@ ENTRY = Interface("VID_7C2F&PID_1100&COL02", "8&11223344&0&0002")
 ENTRY_QUOTED = Interface("VID_7C2F&PID_1100&COL02", '8&"quoted"&0&0003')
 BK = [Interface("VID_7C2F&PID_2000&MI_00"), Interface("VID_7C2F&PID_2002&COL01")]
 
-NOTICES = {
-    ("many", "zh"): ("\u63d0\u793a", "      \u68c0\u6d4b\u5230\u591a\u4e2a\u5766\u82cf\u63a5"
-                     "\u6536\u5668\uff0c\u8bf7\u53ea\u4fdd\u7559\u4e00\u4e2a\u5766\u82cf"
-                     "\u63a5\u6536\u5668      "),
-    ("none", "zh"): ("\u63d0\u793a", "      \u672a\u68c0\u6d4b\u5230\u5766\u82cf\u65e0\u7ebf"
-                     "\u8bbe\u5907\uff01      "),
-    ("many", "en"): ("Tips", "      Find more than one tamsu device, Please keep only one "
-                     "device.      "),
-    ("none", "en"): ("Tips", "      No Tamsu Wireless Device detected!      "),
-}
-LANGUAGES = {"zh": ("zh_CN.UTF-8", 0x0804), "en": ("en_US.UTF-8", 0x0409)}
 DETAIL_HEADER = 4  # the detail record's size field, before the path
 SYSTEM = "C:\\windows\\system32\\"
 # The delay-loaded libraries and the functions the launcher calls in each.
@@ -43,9 +36,8 @@ DELAY_LOADED = {
 }
 
 
-def summary(sun=0, sun2=0, bk24=0, bk5=0, soc=0, entry=0):
-    return ("Pair: SunDevice=%d, SunDevice2=%d, BkDevice24G=%d, BkDevice5G=%d "
-            "g_dwSOCDevice=%d g_dwEntryDevice=%d\n" % (sun, sun2, bk24, bk5, soc, entry))
+def summary(**counts):
+    return kit_description.summary(**counts) + "\n"
 
 
 class LauncherTest(unittest.TestCase):
@@ -198,20 +190,21 @@ class Families(LauncherTest):
 
     def test_sun_receiver_with_a_path_longer_than_the_trace_line(self):
         self.assertGreater(len(SUN_COL02_LONG.path), 259)
-        self.check_family([MOUSE, SUN_COL01, SUN_COL02_LONG], "Alder24", summary(sun=1, sun2=1))
+        self.check_family([MOUSE, SUN_COL01, SUN_COL02_LONG], FOLDER_OF["Sun"],
+                          summary(sun=1, sun2=1))
 
     def test_soc_receiver(self):
-        self.check_family(SOC + [MOUSE], "NewCedar", summary(soc=2))
+        self.check_family(SOC + [MOUSE], SOC_FOLDER, summary(soc=2))
 
     def test_entry_receiver(self):
-        self.check_family([ENTRY], "BirchPro", summary(entry=1))
+        self.check_family([ENTRY], FOLDER_OF["Entry"], summary(entry=1))
 
     def test_entry_receiver_whose_path_holds_a_quote(self):
         self.assertIn('"', ENTRY_QUOTED.path)
-        self.check_family([ENTRY_QUOTED], "BirchPro", summary(entry=1))
+        self.check_family([ENTRY_QUOTED], FOLDER_OF["Entry"], summary(entry=1))
 
     def test_bk_receiver_on_both_counters(self):
-        self.check_family(BK, "Cedar24", summary(bk24=1, bk5=1))
+        self.check_family(BK, FOLDER_OF["Bk"], summary(bk24=1, bk5=1))
 
 
 class Notices(LauncherTest):
@@ -243,7 +236,7 @@ class Notices(LauncherTest):
             set_interfaces(self.config, SOC)
 
         run = run_launcher(self.config, self.kit, during=plug_in)
-        self.expect_run(run, self.kit, [[], SOC], ("start", "NewCedar"))
+        self.expect_run(run, self.kit, [[], SOC], ("start", SOC_FOLDER))
         self.expect_traces(run, summary(soc=2), 1)
 
     def test_device_list_refused_on_both_passes(self):
@@ -284,10 +277,10 @@ class Limits(LauncherTest):
 
     def test_module_and_tool_path_of_259_characters(self):
         kit = self.limit_kit("whole", 237, launcher_name(22))
-        self.assertEqual((len(kit.launcher), len(kit.tool("NewCedar"))), (259, 259))
+        self.assertEqual((len(kit.launcher), len(kit.tool(SOC_FOLDER))), (259, 259))
         set_interfaces(self.config, SOC)
         run = run_launcher(self.config, kit)
-        self.expect_run(run, kit, [SOC], ("start", "NewCedar"))
+        self.expect_run(run, kit, [SOC], ("start", SOC_FOLDER))
 
     def test_module_path_cut_by_the_platform_starts_nothing(self):
         kit = self.limit_kit("module", 237, launcher_name(23))
@@ -303,20 +296,20 @@ class Limits(LauncherTest):
         emoji = "\U0001F600"
         relative = "emoji\\" + emoji * 50 + "\\" + emoji * 50 + "\\" + emoji * 12 + "d"
         kit = Kit(self.config, relative, launcher_name(22))
-        self.assertEqual((utf16_length(kit.launcher), utf16_length(kit.tool("NewCedar"))),
+        self.assertEqual((utf16_length(kit.launcher), utf16_length(kit.tool(SOC_FOLDER))),
                          (259, 259))
         set_interfaces(self.config, SOC)
         run = run_launcher(self.config, kit)
         self.assertIsInstance(run.named("ShellExecuteW")[0].args[2], CutText)
-        self.expect_run(run, kit, [SOC], ("start", "NewCedar"), module_length=259)
+        self.expect_run(run, kit, [SOC], ("start", SOC_FOLDER), module_length=259)
 
     def test_kit_on_a_share_starts_nothing_from_the_current_folder(self):
         # Wine names a launcher started as \\srv\share\kit\... "UNC\srv\share\kit\...": a
         # path relative to the current folder, where a same-named tool may wait.
         kit = Kit(self.config, "kit", root=(os.path.join(self.config.unc, "srv", "share"),
                                             "\\\\srv\\share\\"))
-        decoy = os.path.join(self.config.work, "UNC", "srv", "share", "kit", "NewCedar",
-                             "TamsuPair.exe")
+        decoy = os.path.join(self.config.work, "UNC", "srv", "share", "kit", SOC_FOLDER,
+                             TOOL_FILE)
         os.makedirs(os.path.dirname(decoy), exist_ok=True)
         shutil.copy(self.config.stand_in, decoy)
         if os.path.exists(decoy + ".started"):
@@ -332,7 +325,7 @@ class Limits(LauncherTest):
 
     def test_tool_path_over_259_characters_starts_nothing(self):
         kit = self.limit_kit("tool", 238)
-        self.assertEqual(len(kit.tool("NewCedar")), 260)
+        self.assertEqual(len(kit.tool(SOC_FOLDER)), 260)
         set_interfaces(self.config, SOC)
         run = run_launcher(self.config, kit)
         self.expect_run(run, kit, [SOC], ("nothing",))
@@ -344,7 +337,7 @@ class Faults(LauncherTest):
 
     def test_missing_or_unstartable_tool_shows_nothing(self):
         set_interfaces(self.config, SOC)
-        tool = os.path.join(self.kit.directory, "NewCedar", "TamsuPair.exe")
+        tool = os.path.join(self.kit.directory, SOC_FOLDER, TOOL_FILE)
         saved = tool + ".saved"
         shutil.move(tool, saved)
         try:
@@ -357,7 +350,7 @@ class Faults(LauncherTest):
                     self.assertEqual(run.returncode, 0)
                     shell = run.named("ShellExecuteW")
                     self.assertEqual(len(shell), 1)
-                    self.assertEqual(shell[0].args[2], self.kit.tool("NewCedar"))
+                    self.assertEqual(shell[0].args[2], self.kit.tool(SOC_FOLDER))
                     self.assertLessEqual(shell[0].result, 32, "the shell started something")
                     self.assertEqual(run.named("MessageBoxW"), [])
                     self.assertEqual(run.stdout, b"")
@@ -381,7 +374,7 @@ class Faults(LauncherTest):
         kit = Kit(self.config, "planted")
         kit.plant(PLANTED_NAMES)
         for order, planted_order in (("native first", ALL_PLANTED_OVERRIDE), ("default", "")):
-            for interfaces, outcome in ((SOC, ("start", "NewCedar")),
+            for interfaces, outcome in ((SOC, ("start", SOC_FOLDER)),
                                         (SOC + [ENTRY], ("notice", "many", "en"))):
                 with self.subTest(order=order, outcome=outcome[0]):
                     set_interfaces(self.config, interfaces)
@@ -393,7 +386,7 @@ class Faults(LauncherTest):
                       for n in range(1000)]
         set_interfaces(self.config, interfaces)
         run = run_launcher(self.config, self.kit, timeout=300)
-        self.expect_run(run, self.kit, [interfaces], ("start", "NewCedar"))
+        self.expect_run(run, self.kit, [interfaces], ("start", SOC_FOLDER))
         self.expect_traces(run, summary(soc=1000), 1)
 
 

@@ -16,9 +16,10 @@ import subprocess
 import sys
 import time
 
-HID_GUID = "{4d1e55b2-f16f-11cf-88cb-001111000030}"
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from kit_description import FAMILY_FOLDERS, HID_GUID, TOOL_FILE  # noqa: E402
+
 HIDCLASS_GUID = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}"
-FAMILY_FOLDERS = ("Alder24", "NewCedar", "BirchPro", "Cedar24")
 BASE_OVERRIDES = "mscoree,mshtml=;winebus.sys=d"
 # A hid.dll lies beside every test launcher; this makes Wine prefer it wherever it is searched.
 PLANTED_OVERRIDE = "hid=n,b"
@@ -235,7 +236,7 @@ class Kit:
         self.plant(["hid.dll"])
         for folder in FAMILY_FOLDERS:
             os.makedirs(os.path.join(self.directory, folder), exist_ok=True)
-            shutil.copy(config.stand_in, os.path.join(self.directory, folder, "TamsuPair.exe"))
+            shutil.copy(config.stand_in, os.path.join(self.directory, folder, TOOL_FILE))
 
     def plant(self, names):
         for name in names:
@@ -250,10 +251,10 @@ class Kit:
         return self.base + self.launcher_file
 
     def tool(self, folder):
-        return self.base + folder + "\\TamsuPair.exe"
+        return self.base + folder + "\\" + TOOL_FILE
 
     def marker(self, folder):
-        return os.path.join(self.directory, folder, "TamsuPair.exe.started")
+        return os.path.join(self.directory, folder, TOOL_FILE + ".started")
 
     def planted_loaded(self):
         """The planted libraries that were loaded."""
