@@ -58,6 +58,9 @@ run_stage() {
         # pytest's last line: "== 1 failed, 7 passed in 30.1s ==" (errors count as failures)
         failed=$(pytest_count 'failed|errors?' <<<"$result")
         total=$((failed + $(pytest_count passed <<<"$result")))
+    elif total=$(grep -c '^script: ' "$log"); then
+        failed=$(grep -c '^script .* failed$' "$log" || true)
+        unit=scripts
     elif total=$(grep -c '^fuzzing ' "$log"); then
         failed=$(grep -c '^fuzz target .* failed' "$log" || true)
         unit=targets
@@ -90,9 +93,15 @@ sanitizers() { # AddressSanitizer and UndefinedBehaviorSanitizer
 # unsigned release kit (from the Windows build above) and the benchmarks in their quick mode
 # (figures not checked).
 scripts() {
-    bash scripts/run.sh --simulate soc | tee "$LOGS/run-simulate.log" &&
-        grep -q '^\[stand-in\] ' "$LOGS/run-simulate.log" &&
-        bash scripts/kit.sh && bash scripts/bench.sh --quick
+    local failed=0
+    echo "script: run.sh --simulate soc"
+    { bash scripts/run.sh --simulate soc | tee "$LOGS/run-simulate.log" &&
+        grep -q '^\[stand-in\] ' "$LOGS/run-simulate.log"; } || { echo "script run.sh failed"; failed=1; }
+    echo "script: kit.sh"
+    bash scripts/kit.sh || { echo "script kit.sh failed"; failed=1; }
+    echo "script: bench.sh --quick"
+    bash scripts/bench.sh --quick || { echo "script bench.sh failed"; failed=1; }
+    return "$failed"
 }
 
 run_stage native native
