@@ -351,12 +351,12 @@ class Caller:
                         + [os.path.join(kit or self.kit, kd.LINUX_LAUNCHER)], pkexec, **variables)
 
 
-def x_authority(path, owner, cookie):
-    """An X authority file granting cookie (hex) for display 7 on any address, owned by owner,
-    mode 600."""
+def x_authority(path, owner, cookie, display=7):
+    """An X authority file granting cookie (hex) for that display on any address, owned by
+    owner, mode 600."""
     field = lambda data: len(data).to_bytes(2, "big") + data  # noqa: E731
     with open(path, "wb") as f:
-        f.write(b"\xff\xff" + field(b"") + field(b"7") + field(b"MIT-MAGIC-COOKIE-1")
+        f.write(b"\xff\xff" + field(b"") + field(b"%d" % display) + field(b"MIT-MAGIC-COOKIE-1")
                 + field(bytes.fromhex(cookie)))
     shutil.chown(path, owner)
     os.chmod(path, 0o600)

@@ -229,8 +229,15 @@ def test_pkexec_stand_in_refuses(caller, variable):
 def test_x_cookie_of_a_root_only_file(caller):
     """A root-only X authority file named by the caller, and a display the caller listens on:
     whatever connects must not bring the cookie."""
+    # The first display number free on 127.0.0.1 (another run may listen on one).
+    for display in range(7, 64):
+        try:
+            listener = socket.create_server(("127.0.0.1", 6000 + display))
+            break
+        except OSError:
+            continue
     secret = "5ec12e75ec12e75ec12e75ec12e75ec1"
-    cookie = x_authority(os.path.join(caller.work, "root-cookie"), "root", secret)
+    cookie = x_authority(os.path.join(caller.work, "root-cookie"), "root", secret, display)
     heard = []
 
     def listen(listener):
@@ -246,10 +253,11 @@ def test_x_cookie_of_a_root_only_file(caller):
         heard.append(data)
         connection.close()
 
-    with socket.create_server(("127.0.0.1", 6007)) as listener:
+    with listener:
         thread = threading.Thread(target=listen, args=(listener,))
         thread.start()
-        run = caller.run_launcher("none", LANG=EN, DISPLAY="127.0.0.1:7", XAUTHORITY=cookie)
+        run = caller.run_launcher("none", LANG=EN, DISPLAY="127.0.0.1:%d" % display,
+                                  XAUTHORITY=cookie)
         thread.join()
     assert heard, "nothing connected to the caller's display"
     assert bytes.fromhex(secret) not in heard[0]
