@@ -10,7 +10,6 @@ import shutil
 import socket
 import threading
 import time
-from collections import Counter
 
 import pytest
 
@@ -321,7 +320,7 @@ def test_interface_list(kit, work, case):
     interfaces, failures, hardware, counts, families, notice, started = LISTS[case]
     run = run_isolated(kit, sysfs_tree(work, interfaces), LANG=EN)
     assert [line for line in run.stdout.splitlines() if not line.startswith("[stand-in] ")] == failures
-    assert Counter(run.hardware()) == hardware
+    assert collections.Counter(run.hardware()) == hardware
     assert len(set(run.finds)) == len(run.finds), "paths traced more than once (a second pass)"
     assert run.summaries == [kd.summary(**counts)]
     assert run.nflags == [kd.nflag(families)]
