@@ -2,8 +2,8 @@
 the tool's file name, the version, the notices, the summary line and the shape of an interface
 path; with the kits and simulated machines of the native launcher, simulated receivers by the
 thousand, and notice boxes on a private X display. The Wine harness, the Linux end-to-end tests,
-the benchmarks and the kernel stage all read it from here; scripts/run.sh and tests/linux/e2e.sh
-through its command line (main below). The folders, the tool's name and the version are read
+the benchmarks and the kernel stage all read it from here; scripts/run.sh through its command line
+(main below). The folders, the tool's name and the version are read
 from CMakeLists.txt, where the build takes them.
 """
 
@@ -276,8 +276,7 @@ def photograph(display, picture, deadline):
 
 
 def main():
-    """For the shell scripts: lay-out KIT LAUNCHER | devices SIMULATION | stand-in-log |
-    tool FAMILY | notice KIND LANGUAGE | summary COUNT... | hardware (of each traced path on standard input)."""
+    """For scripts/run.sh: lay-out KIT LAUNCHER | devices SIMULATION | stand-in-log."""
     command, args = sys.argv[1], sys.argv[2:]
     if command == "lay-out":
         lay_out_kit(*args)
@@ -287,15 +286,6 @@ def main():
         print("\n".join(simulation_devices(args[0])))
     elif command == "stand-in-log":
         print(STAND_IN_LOG)
-    elif command == "tool":
-        print(FOLDER_OF[args[0]] + "/" + TOOL_FILE)
-    elif command == "notice":
-        print(notice_line(*args))
-    elif command == "summary":
-        print(summary(*map(int, args)))
-    elif command == "hardware":
-        for line in sys.stdin:
-            print(linux_hardware_of(line.rstrip("\n")))
     else:
         sys.exit("unknown command " + command)
 

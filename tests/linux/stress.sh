@@ -38,7 +38,7 @@ for run in $(seq "$runs"); do
         echo "run $run: passed in $((SECONDS - start)) s"
     else
         echo "run $run: FAILED after $((SECONDS - start)) s"
-        grep -E 'FAIL \[|Failed|\*\*\*|^E  ' "$place/run-$run.log" || tail -n 30 "$place/run-$run.log"
+        grep -E 'Failed|\*\*\*|^E  ' "$place/run-$run.log" || tail -n 30 "$place/run-$run.log"
         break
     fi
 done

@@ -1,16 +1,23 @@
 """The real native launcher end to end, on machines simulated with umockdev (the descriptions in
-devices/), in kit folders with stand-in tools. Each case is its own CTest test:
-linux_e2e.<test>[<case>]."""
+devices/) or on sysfs trees of its own, in kit folders with stand-in tools: as root, as a caller
+who must ask a pkexec stand-in for rights, and under faults around it (hostile parents, broken
+tools, no display). Each case is its own CTest test: linux_e2e.<test>[<case>]."""
 
+import collections
+import fnmatch
 import os
 import shutil
+import socket
+import threading
 import time
 
 import pytest
 
 import kit_description as kd
-from e2e_support import (ARTEFACTS, expect_nothing_started, expect_started, new_kit,
-                         run_launcher, start_launcher, tool)
+from e2e_support import (ARTEFACTS, HOSTILE_PARENTS, Caller, expect_nothing_started,
+                         expect_started, hostile_parent, matches, new_kit, probe_report,
+                         run_isolated, run_launcher, start_isolated, handed_over, start_launcher, started_tools, tool,
+                         write_probe, write_program, x_authority)
 
 ZH, EN = kd.LANGUAGES["zh"][0], kd.LANGUAGES["en"][0]
 # The other devices of every simulated machine: none of them may count as a receiver.
@@ -133,3 +140,294 @@ def test_notice_box(kit, display, case):
     # The notice was the box, not a line (zenity may add warnings of its own).
     assert not [line for line in run.other_lines if line.startswith(caption + ": ")]
     assert colours > 2, "the photograph %s still looked empty" % picture
+
+
+# --- Elevation: the caller is not root -------------------------------------------------------
+
+ASKED = kd.LINUX_LAUNCHER + ": administrator rights are required"
+# Once granted, pkexec's hook kills the launcher and has a process of nobody's take its pid.
+IMPOSTOR = r"""launcher=$PPID; kill -KILL $launcher
+while [ -e /proc/$launcher ]; do sleep 0.05; done
+echo $((launcher - 1)) >/proc/sys/kernel/ns_last_pid
+setpriv --reuid=65534 --regid=65534 --clear-groups -- bash -c 'sleep 3; :' &
+[ $! = $launcher ] || echo 'the pid was not taken' >&2
+for _ in $(seq 100); do
+    [ "$(stat -c %u /proc/$launcher)" = 65534 ] && [ "$(readlink /proc/$launcher/exe)" = /usr/bin/bash ] && break
+    sleep 0.05
+done"""
+# What starts the launcher, pkexec's answer (None: no pkexec) and the hook it runs once granted,
+# the kit's folder, variables; the expected exit code, line besides the trace (a shell pattern,
+# {work} the work folder), whether rights were asked for, the family started, and the record
+# of a zenity stand-in that showed the notice (None: no stand-in).
+Elevation = collections.namedtuple(
+    "Elevation", "simulation prefix answer hook kit variables rc line asked started zenity",
+    defaults=("soc", (), "grant", "", "kit", dict(LANG=EN), 0, None, True, None, None))
+FOUND_NOTHING_OR_MANY = dict(variables=dict(LANG=EN, DISPLAY=":99", HOME="/nonexistent"),
+                             asked=False, zenity="uid=65534 home=/nonexistent xauthority=unset fd7=-")
+ELEVATION = {
+    "no-pkexec": Elevation(answer=None, variables=dict(LANG=EN, DISPLAY=":99"), rc=1,
+                           line=ASKED + " */usr/bin/pkexec cannot be run*", asked=False),
+    # The notice shown by the caller (at home, with no XAUTHORITY), and no request for rights.
+    "none-found-notice-without-asking": Elevation("none", **FOUND_NOTHING_OR_MANY),
+    "many-found-notice-without-asking": Elevation("many", **FOUND_NOTHING_OR_MANY),
+    # Root runs nothing of the process that took the launcher's pid (its input is a command);
+    # the line is the namespace's shell on its killed launcher.
+    "pid-taken-while-asking": Elevation(hook=IMPOSTOR, rc=128 + 9, line="Killed", started="SOC"),
+    "kit-in-a-folder-others-can-write": Elevation(
+        kit="shared/kit", rc=1, asked=False, line=ASKED + " (the pairing tool must open the "
+        "receiver as root), but they are not asked for: another user could change {work}/shared."),
+    "no-new-privs": Elevation(prefix=("setpriv", "--no-new-privs", "--"), rc=1, asked=False,
+                              line=ASKED + "*, but they cannot be gained in this process "
+                              "(no_new_privs is set), so none were asked for."),
+    # The kernel would reap pkexec unwaited for.
+    "refused-sigchld-ignored": Elevation(prefix=("env", "--ignore-signal=CHLD"), answer="refuse",
+                                         rc=127, line=ASKED + "* not authorised."),
+    # pkexec's 127 is no longer the reason given (its own complaint is not the launcher's).
+    "granted-launcher-cannot-run-as-root": Elevation(
+        hook="set -- /nonexistent/tamsu-launcher; exec 2>/dev/null", rc=127, line=ASKED + "*, but once they were "
+        "given the launcher could not be started as root (pkexec exit 127)."),
+}
+
+
+@pytest.fixture
+def caller(work):
+    return Caller(work)
+
+
+@pytest.mark.parametrize("case", ELEVATION)
+def test_elevation(caller, case):
+    row = ELEVATION[case]
+    kit = caller.new_kit(os.path.join(caller.work, row.kit))
+    if row.kit != "kit":
+        os.chmod(os.path.dirname(kit), 0o777)  # others can write there
+    if row.answer:
+        caller.write_pkexec(row.answer, row.hook)
+    if row.zenity:
+        caller.write_zenity()
+    run = caller.run_launcher(row.simulation, *row.prefix, kit=kit, pkexec=bool(row.answer),
+                              **row.variables)
+    assert run.returncode == row.rc
+    assert matches(run.other_lines, row.line and row.line.format(work=caller.work)), run.stderr
+    assert (caller.log("pkexec.log") != "") == row.asked, "requests for rights"
+    assert caller.log("impostor.log") == "", "what root ran of another process's"
+    if row.zenity:
+        assert caller.log("zenity.log").splitlines()[-1:] == [row.zenity], "who showed the notice"
+    if row.started:
+        expect_started(kit, row.started)
+    else:
+        expect_nothing_started(kit)
+
+
+@pytest.mark.parametrize("variable", ["SHELL=/usr/sbin/nologin", "LANG=../C.UTF-8"])
+def test_pkexec_stand_in_refuses(caller, variable):
+    caller.write_pkexec()
+    name, value = variable.split("=")
+    assert caller.run(["/usr/bin/pkexec", "/bin/true"], **{name: value}).returncode == 127
+
+
+def test_x_cookie_of_a_root_only_file(caller):
+    """A root-only X authority file named by the caller, and a display the caller listens on:
+    whatever connects must not bring the cookie."""
+    # The first display number free on 127.0.0.1 (another run may listen on one).
+    for display in range(7, 64):
+        try:
+            listener = socket.create_server(("127.0.0.1", 6000 + display))
+            break
+        except OSError:
+            continue
+    secret = "5ec12e75ec12e75ec12e75ec12e75ec1"
+    cookie = x_authority(os.path.join(caller.work, "root-cookie"), "root", secret, display)
+    heard = []
+
+    def listen(listener):
+        listener.settimeout(120)
+        connection, _ = listener.accept()
+        connection.settimeout(10)
+        data = b""
+        try:
+            while len(data) < 4096 and (chunk := connection.recv(4096)):
+                data += chunk
+        except OSError:
+            pass
+        heard.append(data)
+        connection.close()
+
+    with listener:
+        thread = threading.Thread(target=listen, args=(listener,))
+        thread.start()
+        run = caller.run_launcher("none", LANG=EN, DISPLAY="127.0.0.1:%d" % display,
+                                  XAUTHORITY=cookie)
+        thread.join()
+    assert heard, "nothing connected to the caller's display"
+    assert bytes.fromhex(secret) not in heard[0]
+    caption = kd.NOTICES[("none", "en")][0]
+    assert [line for line in run.other_lines if line.startswith(caption + ": ")] == [
+        kd.notice_line("none", "en")]
+
+
+def test_granted_tools_start(caller):
+    """Root starts the tool (a probe) by path, with umask 022, PID 1's limits, the caller's own
+    credentials on descriptor 3 and nothing else inherited, whatever the caller had: an
+    environment pkexec refuses, umask 077, no file size, an open descriptor 7."""
+    probe, soc = os.path.join(caller.work, "probe"), tool(caller.kit, "SOC")
+    write_probe(soc, probe)
+    cookie = x_authority(os.path.join(caller.work, "caller-cookie"), "nobody", "0123456789abcdef" * 2)
+    caller.write_pkexec()
+    run = caller.run_launcher("soc", "prlimit", "--fsize=0:", "--", "sh", "-c",
+                              'umask 077; exec "$0" 7<"$0"', SHELL="/usr/sbin/nologin",
+                              LANG="/usr/lib/locale/C.utf8", DISPLAY=":99", XAUTHORITY=cookie)
+    assert run.returncode == 0
+    # Root's step shows nothing of its own, although it sees no receiver there.
+    assert run.other_lines == []
+    assert caller.log("pkexec-fd7.log") == "", "pkexec's descriptor 7"
+    launcher = os.path.join(caller.kit, kd.LINUX_LAUNCHER)
+    assert caller.log("pkexec.log") == "%s --start-tool %s DISPLAY=:99\n" % (launcher, soc)
+    report = probe_report(probe)
+    assert report and report[2] == "uid=0 umask=0022 fsize=unlimited fd3=credentials fd7=-"
+    with open(os.path.join(probe, "credentials"), "rb") as got, open(cookie, "rb") as sent:
+        assert got.read() == sent.read(), "the credentials the tool got"
+    with open(os.path.join(probe, "environ"), "rb") as environ:
+        assert b"XAUTHORITY=/dev/fd/3" in environ.read().split(b"\0")
+
+
+# --- Faults: the launcher's surroundings fail it ----------------------------------------------
+
+def sysfs_tree(work, interfaces):
+    """A sysfs with that many receiver interfaces, or "unreadable": a file where the interface
+    list's directory should be, so opendir fails with ENOTDIR (0x14) even for root."""
+    sysfs = os.path.join(work, "sysfs")
+    os.makedirs(os.path.join(sysfs, "class"))
+    if interfaces == "unreadable":
+        open(os.path.join(sysfs, "class", "hidraw"), "w").close()
+    else:
+        os.makedirs(os.path.join(sysfs, "class", "hidraw"))
+        kd.write_tree(kd.receiver_blocks(interfaces), sysfs)
+    return sysfs
+
+
+# case: interface list (sysfs_tree), failure lines on standard output, traced hardware and how
+# often, counters, families found, notice, family started.
+LISTS = {
+    "unreadable-on-both-passes": ("unreadable", ["opendir /sys/class/hidraw failed: 14"] * 2, {},
+                                  {}, 0, ("none", "en"), None),
+    "1000-interfaces-at-once": (1000, [], {SOC[0]: 500, SOC[1]: 500}, dict(soc=1000), 1, None,
+                                "SOC"),
+}
+
+
+@pytest.mark.parametrize("case", LISTS)
+def test_interface_list(kit, work, case):
+    interfaces, failures, hardware, counts, families, notice, started = LISTS[case]
+    run = run_isolated(kit, sysfs_tree(work, interfaces), LANG=EN)
+    assert [line for line in run.stdout.splitlines() if not line.startswith("[stand-in] ")] == failures
+    assert collections.Counter(run.hardware()) == hardware
+    assert len(set(run.finds)) == len(run.finds), "paths traced more than once (a second pass)"
+    assert run.summaries == [kd.summary(**counts)]
+    assert run.nflags == [kd.nflag(families)]
+    assert run.other_lines == ([kd.notice_line(*notice)] if notice else [])
+    assert run.returncode == 0
+    if not families:
+        assert run.seconds >= 3.5, "both failures within %.2f s: no 3 s wait" % run.seconds
+    if started:
+        expect_started(kit, started)
+    else:
+        expect_nothing_started(kit)
+
+
+def reports(probe, expected):
+    """The probe in folder probe left a report (descriptors, signals, start line) that matches
+    the shell patterns expected."""
+    report = probe_report(probe)
+    assert report and all(fnmatch.fnmatchcase(*pair) for pair in zip(report, expected)), report
+    return True
+
+
+# What a sleep in the launcher's place is handed by each hostile parent: the harness's own
+# check that the state reaches the launcher (Python's subprocess resets SIGPIPE and closes
+# descriptors above 2, so each parent sets its state up after it).
+# Descriptors 0-2 and 7, blocked and ignored signals, umask, soft limits on descriptors, stack
+# and file size, as shell patterns.
+HANDED_OVER = {
+    # (SIGPIPE at its default: the first write ends the launcher unless it sees to it)
+    "broken-pipes": "/dev/null */broken-pipes.* (deleted) */broken-pipes.* (deleted) - "
+                    "0000000000000000 0000000000000000 *",
+    "closed-descriptors": "- - - - *",
+    "hostile-signals": "* fffffffe7ffbfeff fffffffe7ffbfeff *",
+    "open-descriptors": "/dev/null * * */open-descriptors 0000000000000000 0000000000000000 *",
+    "tight-limits": "* 0077 4 32768 0",
+}
+
+
+@pytest.mark.parametrize("parent", HANDED_OVER)
+def test_hostile_parent_hands_over(kit, work, parent):
+    # (the parent's command is split into words: it starts sleep, the "launcher" is its time)
+    running = start_isolated(kit, sysfs_tree(work, 0), hostile_parent(work, parent) + " sleep",
+                             launcher="60")
+    got = handed_over(running.process.pid)
+    running.finish(timeout=0)
+    assert fnmatch.fnmatchcase(got, HANDED_OVER[parent]), got
+
+
+CLEAN = "SigBlk:0000000000000000 SigIgn:0000000000000000 "
+AS_ROOT = "uid=0 umask=0022 fsize=unlimited fd3=- fd7=-"
+# case: hostile parent, interface list (sysfs_tree), zenity (a "probe", "hidden" or as
+# installed), and what the probe (the SOC tool, or zenity) must report: descriptors, signals,
+# start line (shell patterns; None: nothing to report).
+HOSTILE = {
+    # As root from the start: a fresh root's umask and limits, nothing inherited past 2.
+    **{"tool-started-given-" + parent: (parent, 2, "", (
+        "/dev/null " * 2 + "/dev/null" if parent == "closed-descriptors" else "*", CLEAN, AS_ROOT))
+       for parent in HOSTILE_PARENTS},
+    # The failure line goes to the broken output; the run goes on to its second pass.
+    "list-unreadable-output-on-broken-pipe": ("broken-pipes", "unreadable", "hidden", None),
+    # zenity shown to a parent ignoring SIGCHLD: waited for, the notice not repeated as a line.
+    **{"notice-shown-given-" + parent: (parent, 0, "probe", ("*", CLEAN, "* fd7=-"))
+       for parent in ("hostile-signals", "open-descriptors")},
+}
+
+
+@pytest.mark.parametrize("case", HOSTILE)
+def test_hostile_parent(kit, work, case):
+    """The launcher still starts the tool, exits 0, and hands the tool open standard
+    descriptors and default signal actions with nothing blocked."""
+    parent, interfaces, zenity, expected = HOSTILE[case]
+    probe = os.path.join(work, "probe")
+    write_probe(tool(kit, "SOC"), probe)
+    run = run_isolated(kit, sysfs_tree(work, interfaces), hostile_parent(work, parent),
+                       dict(probe=tool(kit, "SOC"), hidden="/dev/null").get(zenity, ""),
+                       LANG=EN, DISPLAY=":97")
+    assert run.returncode == 0
+    if interfaces == "unreadable":
+        assert run.seconds >= 3.5, "ended after %.2f s, before the second pass" % run.seconds
+    if zenity == "probe":
+        assert run.other_lines == [], "notice line besides the box"
+    assert expected is None or reports(probe, expected)
+
+
+CRASHING = '#!/bin/sh\necho SOC crashed >>"$(dirname "$0")/../%s"\nkill -SEGV $$\n' % kd.STAND_IN_LOG
+# case: what is done to the SOC tool, what its start leaves in the stand-ins' log.
+BROKEN_TOOLS = {"not-executable": (lambda path: os.chmod(path, 0o644), ""),
+                "crashing-at-once": (lambda path: write_program(path, CRASHING), "SOC crashed\n")}
+
+
+@pytest.mark.parametrize("case", BROKEN_TOOLS)
+def test_broken_tool(kit, case):
+    """A tool that cannot start, or dies at once: the launcher shows nothing and exits 0."""
+    change, log = BROKEN_TOOLS[case]
+    change(tool(kit, "SOC"))
+    run = run_launcher(kit, "soc", LANG=EN)
+    assert run.returncode == 0
+    assert run.other_lines == []
+    assert started_tools(kit, 60 if log else 2) == log
+
+
+@pytest.mark.parametrize("zenity", ["installed", "hidden"])
+def test_no_usable_display(kit, work, zenity):
+    """The notice still reaches the user, as one line on standard error."""
+    run = run_isolated(kit, sysfs_tree(work, 0), zenity="/dev/null" if zenity == "hidden" else "",
+                       LANG=ZH, DISPLAY=":97")
+    captions = tuple(caption + ": " for caption, _ in kd.NOTICES.values())
+    assert [line for line in run.other_lines if line.startswith(captions)] == [
+        kd.notice_line("none", "zh")]
+    assert run.returncode == 0
+    expect_nothing_started(kit)
