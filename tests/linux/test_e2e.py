@@ -227,7 +227,8 @@ def test_pkexec_stand_in_refuses(caller, variable):
 
 def test_x_cookie_of_a_root_only_file(caller):
     """A root-only X authority file named by the caller, and a display the caller listens on:
-    whatever connects must not bring the cookie."""
+    whatever connects must not bring the cookie, even with a pkexec that would grant."""
+    caller.write_pkexec()
     # The first display number free on 127.0.0.1 (another run may listen on one).
     for display in range(7, 64):
         try:
