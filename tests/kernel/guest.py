@@ -9,6 +9,8 @@ import shutil
 import subprocess
 import time
 
+import kit_description  # on the path: the tests put tests/ there
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 
@@ -123,6 +125,8 @@ def build_initramfs(work, launcher, modules, gadgets, scenarios, udcs):
                                      ("report_length", "64\n"), ("report_desc", descriptor)):
                 _write(os.path.join(function, attribute), value)
     _write(os.path.join(root, "scenarios"), "".join(line + "\n" for line in scenarios))
+    # The stand-ins' process name, which /init waits on.
+    _write(os.path.join(root, "tool-name"), kit_description.TOOL_FILE + "\n")
     shutil.copy(os.path.join(HERE, "guest_init.sh"), os.path.join(root, "init"))
     os.chmod(os.path.join(root, "init"), 0o755)
 

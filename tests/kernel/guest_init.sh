@@ -128,7 +128,7 @@ while IFS=';' read -r name lang bound late gone <&3; do
     elapsed=$(((end - start) * 10))
     # The tool runs on after the launcher exits; its stand-in has written its line once it ended.
     deadline=$(($(now) + 3000))
-    while pidof TamsuPair.exe >/dev/null && [ "$(now)" -lt "$deadline" ]; do usleep 20000; done
+    while pidof "$(cat /tool-name)" >/dev/null && [ "$(now)" -lt "$deadline" ]; do usleep 20000; done
     sed 's/^/@@ out /' /tmp/out
     sed 's/^/@@ err /' /tmp/err
     [ ! -f "$KIT/stand-in-started.log" ] || sed 's/^/@@ started /' "$KIT/stand-in-started.log"
