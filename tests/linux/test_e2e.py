@@ -135,7 +135,8 @@ def test_notice_box(kit, display, case):
     if window:
         kd.xdotool(display, "windowfocus", "--sync", window, "key", "--clearmodifiers", "Return")
     run = running.finish(timeout=30 if window else 0)
-    assert window, "no window captioned %s appeared within 90 s" % caption
+    assert window, "no window captioned %s appeared within 90 s; the launcher said: %s" % (
+        caption, run.stderr[-400:])
     assert run.returncode == 0, "exit code after dismissal"
     # The notice was the box, not a line (zenity may add warnings of its own).
     assert not [line for line in run.other_lines if line.startswith(caption + ": ")]
