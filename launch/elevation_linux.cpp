@@ -89,6 +89,13 @@ size_t ReadDisplayCredentials(char* out, size_t capacity)
     return total;
 }
 
+void ReportUnfitPath(const char* start, const char* reason, const char* unfit)
+{
+    char detail[PATH_MAX + 64];
+    FormatBoundedA(detail, sizeof detail, "another user could change %s.", unfit);
+    ReportLine(start, reason, detail);
+}
+
 } // namespace
 
 bool IsPassableValue(const char* value)
@@ -155,9 +162,7 @@ int RequestToolStart(const char* pkexecPath, const char* toolPath)
     if (!IsPathFitForRoot(launcher, getuid(), unfit, sizeof unfit) ||
         !IsPathFitForRoot(tool, getuid(), unfit, sizeof unfit))
     {
-        char detail[PATH_MAX + 64];
-        FormatBoundedA(detail, sizeof detail, " another user could change %s.", unfit);
-        ReportLine(kWhy, "they are not asked for:", detail);
+        ReportUnfitPath(kWhy, "they are not asked for: ", unfit);
         return g_elevationExitCode;
     }
 
@@ -241,7 +246,6 @@ int ElevationExitCode()
 void StartToolAsRoot(const char* toolPath, char* const environment[], int standardInput,
                      int credentials)
 {
-    TakeFreshRootState();
     char* const arguments[] = {const_cast<char*>(toolPath), nullptr};
     pid_t child;
     SpawnProcess(&child, toolPath, arguments, environment, true, standardInput, credentials);
@@ -260,7 +264,7 @@ int RunToolStart(int argumentCount, char* const arguments[])
         ReportLine(kRefused, "no tool was named.", "");
         return 2;
     }
-    // Now, not only at the start: the caller's file-size limit would stop the credentials' copy.
+    // Before the credentials' copy is written, which the caller's file-size limit would stop.
     TakeFreshRootState();
     const char* tool = arguments[0];
     const char* callerText = getenv("PKEXEC_UID");
@@ -269,9 +273,7 @@ int RunToolStart(int argumentCount, char* const arguments[])
     char unfit[PATH_MAX];
     if (!IsPathFitForRoot(tool, caller, unfit, sizeof unfit))
     {
-        char detail[PATH_MAX + 64];
-        FormatBoundedA(detail, sizeof detail, " another user could change %s.", unfit);
-        ReportLine(kRefused, "", detail + 1);
+        ReportUnfitPath(kRefused, "", unfit);
         return 1;
     }
 

@@ -26,12 +26,13 @@ int ElevationExitCode();
 
 // Root's side, `--start-tool TOOL [NAME=value...]`: checks the tool's path again for the user
 // pkexec names in PKEXEC_UID, takes the credentials from standard input into a descriptor only
-// the tool gets (XAUTHORITY=/dev/fd/3), and starts the tool as StartToolAsRoot does. Returns the
-// exit code; refuses with one line when not root or when the path is unfit.
+// the tool gets (XAUTHORITY=/dev/fd/3), and starts the tool with umask 022 and PID 1's limits
+// (TakeFreshRootState). Returns the exit code; refuses with one line when not root or when the
+// path is unfit.
 int RunToolStart(int argumentCount, char* const arguments[]);
 
-// Starts the tool as root with umask 022, PID 1's resource limits, descriptors 0-2 (and 3 when
-// credentials is not -1) and the given environment, in a session of its own; not waited for.
+// Starts the tool as root with descriptors 0-2 (and 3 when credentials is not -1) and the given
+// environment, in a session of its own; not waited for. Call TakeFreshRootState first.
 void StartToolAsRoot(const char* toolPath, char* const environment[], int standardInput,
                      int credentials);
 

@@ -109,6 +109,7 @@ void StartTool(const ToolTarget& /*target: "open" is the only verb, and a plain 
         RequestToolStart(kPkexecPath, path);
         return;
     }
+    TakeFreshRootState();
     StartToolAsRoot(path, environ, -1, -1);
 }
 

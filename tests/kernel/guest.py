@@ -99,8 +99,7 @@ def build_initramfs(work, launcher, modules, gadgets, scenarios, udcs):
         os.makedirs(os.path.dirname(root + library), exist_ok=True)
         shutil.copy(library, root + library)  # with its mode: the loader must be executable
     # The kit as scripts/run.sh lays it out, stand-ins and their log included.
-    subprocess.run(["bash", "-c", 'source "$0/scripts/run.sh" && lay_out_kit "$1" "$2"', ROOT,
-                    os.path.join(root, "kit"), launcher], check=True)
+    kit_description.lay_out_kit(os.path.join(root, "kit"), launcher)
 
     order = []
     for module in MODULES:
