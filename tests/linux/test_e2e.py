@@ -364,11 +364,12 @@ def test_granted_tools_start(caller):
         assert b"XAUTHORITY=/dev/fd/3" in environ.read().split(b"\0")
 
 
-# Root's step asked for directly: through pkexec (PKEXEC_UID set) or by root alone (sudo, a
-# service); the tool folder or whatever else is named, the kit's owner; exit code, line (a
-# shell pattern), the family started.
+# Root's step asked for directly: through the real pkexec, which a site's polkit rule allows for
+# the launcher alone, or by root alone (sudo, a service); the tool folder or whatever else is
+# named, the kit's owner; exit code, line (a shell pattern), the family started.
 ROOT_STEP = {
-    "pkexec-any-program": ("pkexec", "/usr/bin/id", "root", 2, ": /usr/bin/id is not one of *"),
+    "site-rule-any-program": ("pkexec", "/usr/bin/id", "root", 2, ": /usr/bin/id is not one of *"),
+    "site-rule-tool-folder": ("pkexec", "SOC", "root", 0, None),
     "sudo-any-program": ("sudo", "/usr/bin/id", "root", 2, ": /usr/bin/id is not one of *"),
     "sudo-kit-of-a-user": ("sudo", "SOC", "nobody", 1, ": another user could change {work}/kit."),
     "sudo-kit-of-root": ("sudo", "SOC", "root", 0, None),
@@ -382,8 +383,7 @@ def test_root_step(caller, case):
     shutil.chown(caller.kit, owner)
     command = [os.path.join(caller.kit, kd.LINUX_LAUNCHER), "--start-tool", named]
     if asked_by == "pkexec":
-        caller.write_pkexec()
-        run = caller.run(["/usr/bin/pkexec"] + command)
+        run = caller.run(["/usr/bin/pkexec"] + command, pkexec=caller.allow_by_polkit(command[0]))
     else:
         run = start(command).finish()
     assert run.returncode == rc
