@@ -47,7 +47,7 @@ int RunLauncher()
         // would be searched for, so neither is handed on.
         if (baseWhole && IsFullyQualifiedDirectory(baseDirectory) &&
             FormatToolPath(*decision.target, baseDirectory, modulePath, kPathChars))
-            StartTool(*decision.target, modulePath);
+            return StartTool(*decision.target, modulePath);
         break;
     case kLaunchManyFound:
         ShowNotice(SelectNotice(kNoticeManyFound, SystemLanguageId()));

@@ -1,5 +1,6 @@
 // The launcher's whole run, from its own path to a started tool or a notice.
 #pragma once
 
-// Returns the exit code, always 0.
+// Returns the exit code: 0, or StartTool's (on Linux, non-zero when the tool needed
+// administrator rights that could not be had).
 int RunLauncher();

@@ -20,8 +20,9 @@ bool FormatToolPath(const ToolTarget& target, const wchar_t* baseDirectory, wcha
                     size_t capacity);
 
 // Starts the tool by exact path with the target's verb, no arguments, without waiting for it.
-// Whether it started is not examined.
-void StartTool(const ToolTarget& target, const wchar_t* toolPath);
+// Whether it started is not examined. Returns the run's exit code: 0, or on Linux non-zero when
+// the tool needed administrator rights that could not be had.
+int StartTool(const ToolTarget& target, const wchar_t* toolPath);
 
 // The system's default language identifier, as Windows numbers languages.
 uint16_t SystemLanguageId();

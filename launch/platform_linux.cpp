@@ -4,8 +4,10 @@
 #include "platform.h"
 
 #include "bounded_format.h"
-#include "elevation_linux.h"
 #include "process_linux.h"
+#include "request_tool_start_linux.h"
+#include "root_rules_linux.h"
+#include "start_tool_as_root_linux.h"
 #include "text_linux.h"
 
 #include <cerrno>
@@ -96,21 +98,21 @@ bool FormatToolPath(const ToolTarget& target, const wchar_t* baseDirectory, wcha
     return FormatBoundedW(out, capacity, L"%s%s/TamsuPair.exe", baseDirectory, target.subdirectory);
 }
 
-void StartTool(const ToolTarget& /*target: "open" is the only verb, and a plain start*/,
-               const wchar_t* toolPath)
+int StartTool(const ToolTarget& target, const wchar_t* toolPath)
 {
     char path[kUtf8PathBytes];
     if (!WideToUtf8(toolPath, path, sizeof path))
-        return;
+        return 0;
     // The pairing tool opens the receiver's hidraw node, which needs root; everything before
     // this ran with the caller's own rights.
     if (geteuid() != 0)
-    {
-        RequestToolStart(kPkexecPath, path);
-        return;
-    }
+        return RequestToolStart(kPkexecPath, target, path);
+    // Already root (sudo, a service): a tool that cannot start is not examined, as on Windows.
+    char kit[kUtf8PathBytes];
     TakeFreshRootState();
-    StartToolAsRoot(path, environ, -1, -1);
+    if (KitToolPaths(target, kit, path))
+        StartToolInKit(kit, path, environ, -1, -1);
+    return 0;
 }
 
 uint16_t SystemLanguageId()

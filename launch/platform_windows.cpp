@@ -33,9 +33,11 @@ bool FormatToolPath(const ToolTarget& target, const wchar_t* baseDirectory, wcha
     return FormatBoundedW(out, capacity, target.pathFormat, baseDirectory);
 }
 
-void StartTool(const ToolTarget& target, const wchar_t* toolPath)
+int StartTool(const ToolTarget& target, const wchar_t* toolPath)
 {
+    // The result is not examined: the launcher exits 0 whatever happened.
     ShellExecuteW(nullptr, target.verb, toolPath, nullptr, nullptr, SW_SHOWNORMAL);
+    return 0;
 }
 
 uint16_t SystemLanguageId()

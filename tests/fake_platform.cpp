@@ -42,9 +42,10 @@ bool FormatToolPath(const ToolTarget& target, const wchar_t* baseDirectory, wcha
     return FormatBoundedW(out, capacity, target.pathFormat, baseDirectory);
 }
 
-void StartTool(const ToolTarget& target, const wchar_t* toolPath)
+int StartTool(const ToolTarget& target, const wchar_t* toolPath)
 {
     g_fakeEvents.push_back(std::wstring(L"start ") + target.verb + L" " + toolPath);
+    return 0;
 }
 
 uint16_t SystemLanguageId()

@@ -169,14 +169,14 @@ def hostile_parent(work, name):
     return write_program(os.path.join(work, name), "#!/bin/bash\n" + HOSTILE_PARENTS[name] + "\n")
 
 
-# Leaves in its folder links to its descriptors 0-2, its /proc status and environment, what it
-# read on descriptor 3, and a line "start" with its user, umask, soft file-size limit and
-# descriptors 3 and 7. bash's exec keeps the signal state it was given (dash clears the mask),
-# and cp opens nothing before it has read the links.
+# Leaves in its folder links to its working folder and descriptors 0-2, its /proc status and
+# environment, what it read on descriptor 3, and a line "start" with its user, umask, soft
+# file-size limit and descriptors 3 and 7. bash's exec keeps the signal state it was given (dash
+# clears the mask), and cp opens nothing before it has read the links.
 PROBE = r"""#!/bin/bash
 cat /dev/fd/3 >FOLDER/credentials 2>/dev/null
 echo "uid=$(id -u) umask=$(umask) fsize=$(ulimit -S -f) fd3=$([ -s FOLDER/credentials ] && echo credentials || echo -) fd7=$(readlink /proc/self/fd/7 || echo -)" >FOLDER/start
-exec cp -P /proc/self/fd/0 /proc/self/fd/1 /proc/self/fd/2 /proc/self/environ /proc/self/status FOLDER/
+exec cp -P /proc/self/cwd /proc/self/fd/0 /proc/self/fd/1 /proc/self/fd/2 /proc/self/environ /proc/self/status FOLDER/
 """
 
 
@@ -237,19 +237,34 @@ def handed_over(pid, seconds=60):
                     ("Max open files", "Max stack size", "Max file size")])
 
 
-# Runs its command as nobody in private mount and pid namespaces where the programs of $1 lie
-# over /usr/bin ("none": pkexec hidden) and $2 holds a set-user-id setpriv (the work folder's
-# file system may be mounted nosuid).
-UNPRIVILEGED = """if [ "$1" = none ]; then
+# Runs its command as user $3 (uid:gid) in private mount and pid namespaces where the programs of
+# $1 lie over /usr/bin ("none": pkexec hidden; a folder of polkit rules: the real pkexec, with a
+# system bus and a polkitd of their own that take only those rules), $2 holds a set-user-id
+# setpriv (the work folder's file system may be mounted nosuid), the accounts in folder $4 (when
+# given) lie over /etc/passwd and /etc/group, and the sysfs tree $5 (when given) over /sys.
+UNPRIVILEGED = """if [ -n "$4" ]; then
+    mount --bind "$4/passwd" /etc/passwd && mount --bind "$4/group" /etc/group || exit 90
+fi
+[ -z "$5" ] || mount --bind "$5" /sys || exit 90
+if [ "$1" = none ]; then
     [ ! -e /usr/bin/pkexec ] || mount --bind /dev/null /usr/bin/pkexec || exit 90
+elif [ -e "$1/50-kit.rules" ]; then
+    mkdir -p /run/dbus && mount -t tmpfs -o mode=755 tmpfs /run/dbus &&
+        mount --bind "$1" /etc/polkit-1/rules.d || exit 90
+    # The bus starts polkitd when pkexec first asks for it.
+    dbus-daemon --system --nofork --nopidfile 2>/dev/null &
+    for _ in $(seq 300); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
 else
     mount -t tmpfs -o mode=755 tmpfs "$2" && cp /usr/bin/setpriv "$2" &&
         chmod 4755 "$2/setpriv" || exit 90
     mount -t overlay overlay -o "lowerdir=$1:/usr/bin" /usr/bin || exit 90
 fi
-shift 2
-setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"
+user=$3
+shift 5
+# (pkexec refuses a parent that is PID 1: this shell)
+setpriv --reuid="${user%:*}" --regid="${user#*:}" --clear-groups -- sh -c '"$@"; exit $?' sh "$@"
 status=$?
+pkill -x polkitd; pkill -x dbus-daemon
 # This is the namespace's init: what outlived the command (a tool, a pkexec whose launcher was
 # killed) ends with it, so it waits for them first.
 deadline=$(($(date +%s) + 60))
@@ -293,6 +308,9 @@ exec "$@"
 """
 
 
+NOBODY = (65534, 65534)
+
+
 class Caller:
     """A user who is not root, with a kit in work/kit, a bin folder over /usr/bin and logs
     anyone may write: the stand-ins', pkexec's, zenity's and an impostor's."""
@@ -329,26 +347,55 @@ class Caller:
         text = PKEXEC.replace("WORK", self.work).replace("ANSWER", answer)
         write_program(os.path.join(self.bin, "pkexec"), text.replace("WHILE_ASKING", while_asking))
 
+    def allow_by_polkit(self, program):
+        """The site's one polkit rule: program may run as root without a password. Returns
+        the pkexec option of run."""
+        rules = os.path.join(self.work, "polkit-rules")
+        os.makedirs(rules)
+        with open(os.path.join(rules, "50-kit.rules"), "w") as f:
+            f.write('polkit.addRule(function(action, subject) {\n'
+                    '    if (action.id == "org.freedesktop.policykit.exec" &&\n'
+                    '        action.lookup("program") == "%s")\n'
+                    '        return polkit.Result.YES;\n});\n' % program)
+        os.chmod(rules, 0o755)
+        return rules
+
     def write_zenity(self):
         """A zenity that records who showed the notice, with what, and its descriptor 7."""
         write_program(os.path.join(self.bin, "zenity"), '#!/bin/sh\necho "uid=$(id -u) home=$HOME '
                       'xauthority=${XAUTHORITY-unset} fd7=$(readlink /proc/self/fd/7 || echo -)" '
                       '>>%s/zenity.log\n' % self.work)
 
-    def run(self, command, pkexec=True, **variables):
-        """command as nobody with only those variables (HOME=/ unless given), pkexec hidden
-        unless pkexec; standard input is the impostor's command."""
+    def run(self, command, pkexec=True, user=NOBODY, accounts="", sysfs="", **variables):
+        """command as user (nobody unless given; accounts: a folder with the passwd and group
+        files it is to see) with only those variables (HOME=/ unless given), pkexec hidden
+        unless pkexec (the stand-in, or "real" after allow_by_polkit); standard input is the
+        impostor's command."""
         variables = dict(dict(PATH="/usr/bin:/bin", HOME="/"), **variables)
         with open(os.path.join(self.work, "stdin")) as stdin:
             return start(["unshare", "--mount", "--propagation", "private", "--pid", "--fork",
                           "--mount-proc", "--", "sh", "-c", UNPRIVILEGED, "sh",
-                          self.bin if pkexec else "none", os.path.join(self.work, "suid"),
-                          *command], stdin=stdin, **variables).finish()
+                          self.bin if pkexec is True else pkexec or "none",
+                          os.path.join(self.work, "suid"),
+                          "%d:%d" % user, accounts, sysfs, *command], stdin=stdin,
+                         **variables).finish()
 
-    def run_launcher(self, simulation, *prefix, kit=None, pkexec=True, **variables):
-        """The kit's launcher, started through prefix, on a simulated machine."""
-        return self.run(umockdev(simulation, os.path.join(self.work, "devices")) + list(prefix)
-                        + [os.path.join(kit or self.kit, kd.LINUX_LAUNCHER)], pkexec, **variables)
+    def run_launcher(self, simulation, *prefix, kit=None, sysfs="", **options):
+        """The kit's launcher, started through prefix, on a simulated machine (or on the sysfs
+        tree sysfs: a set-user-id launcher ignores umockdev's preloaded library)."""
+        simulated = [] if sysfs else umockdev(simulation, os.path.join(self.work, "devices"))
+        return self.run(simulated + list(prefix) + [os.path.join(kit or self.kit, kd.LINUX_LAUNCHER)],
+                        sysfs=sysfs, **options)
+
+    def accounts(self, passwd, group):
+        """A folder with copies of /etc/passwd and /etc/group, these lines added."""
+        folder = os.path.join(self.work, "accounts")
+        os.makedirs(folder, exist_ok=True)
+        for name, lines in (("passwd", passwd), ("group", group)):
+            shutil.copy("/etc/" + name, folder)
+            with open(os.path.join(folder, name), "a") as f:
+                f.writelines(line + "\n" for line in lines)
+        return folder
 
 
 def x_authority(path, owner, cookie, display=7):

@@ -16,7 +16,8 @@ import pytest
 import kit_description as kd
 from e2e_support import (ARTEFACTS, HOSTILE_PARENTS, Caller, expect_nothing_started,
                          expect_started, hostile_parent, matches, new_kit, probe_report,
-                         run_isolated, run_launcher, start_isolated, handed_over, start_launcher, started_tools, tool,
+                         run_isolated, run_launcher, start, start_isolated, handed_over, start_launcher,
+                         started_tools, tool,
                          write_probe, write_program, x_authority)
 
 ZH, EN = kd.LANGUAGES["zh"][0], kd.LANGUAGES["en"][0]
@@ -156,13 +157,68 @@ for _ in $(seq 100); do
     [ "$(stat -c %u /proc/$launcher)" = 65534 ] && [ "$(readlink /proc/$launcher/exe)" = /usr/bin/bash ] && break
     sleep 0.05
 done"""
+# Accounts seen by the caller and by root's step, and the group that may write the kit:
+# (uid, gid), lines added to /etc/passwd and /etc/group, the kit's group.
+PAIRER = "pairer:x:64100:64100::/nonexistent:/usr/sbin/nologin"
+ACCOUNTS = {
+    "private-group": ((64100, 64100), [PAIRER], ["pairer:x:64100:"], 64100),
+    "group-others-are-in": ((64100, 64100), [PAIRER], ["pairer:x:64100:"], 100),
+    "group-with-another-member": ((64100, 64100), [PAIRER], ["pairer:x:64100:pairer,ana"], 64100),
+    "group-another-account-has": ((64100, 64100), [PAIRER, PAIRER.replace("pairer:x:64100", "twin:x:64101")],
+                                  ["pairer:x:64100:"], 64100),
+}
+
+
+def kit_writable_by(caller, kit, account):
+    """The kit unpacked by the account with umask 002: folders 775, files 664 or 775."""
+    (uid, _), passwd, group, kit_group = ACCOUNTS[account]
+    for folder, _, files in os.walk(kit):
+        for path in [folder] + [os.path.join(folder, name) for name in files]:
+            os.chown(path, uid, kit_group)
+            os.chmod(path, os.stat(path).st_mode | 0o020)
+    os.chmod(os.path.join(kit, kd.STAND_IN_LOG), 0o666)
+    return dict(user=ACCOUNTS[account][0], accounts=caller.accounts(passwd, group))
+
+
+def set_user_id_launcher(caller, kit):
+    """The launcher set-user-id root, run from a simulated sysfs (its loader ignores umockdev's
+    preload) by a caller whose environment must not reach root."""
+    os.chmod(os.path.join(kit, kd.LINUX_LAUNCHER), 0o4755)
+    return dict(sysfs=sysfs_tree(caller.work, 2), WINEPREFIX=caller.work)
+
+
+def past_the_pipe_quota(caller, kit):
+    """A user whose processes hold more pipes than the kernel's soft quota, so that a new pipe
+    holds 8 KiB, with 12 KiB of X credentials (a user id of its own: the quota is per user)."""
+    cookie = os.path.join(caller.work, "large-cookie")
+    with open(cookie, "wb") as f:
+        f.write(b"\0" * 12288)
+    os.chown(cookie, 64200, 64200)
+    return dict(user=(64200, 64200), XAUTHORITY=cookie)
+
+
+HOLD_PIPES = ("python3", "-c", "import os, resource, sys\n"
+              "limit = resource.getrlimit(resource.RLIMIT_NOFILE)[1]\n"
+              "resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit))\n"
+              "held = [os.pipe2(0) for _ in range(1100)]\n"
+              "os.execv(sys.argv[1], sys.argv[1:])")
+
+
+def tool_of_another_system(caller, kit):
+    with open(tool(kit, "SOC"), "wb") as f:
+        f.write(b"MZ\x90\0" + b"\0" * 60)
+    return {}
+
+
 # What starts the launcher, pkexec's answer (None: no pkexec) and the hook it runs once granted,
 # the kit's folder, variables; the expected exit code, line besides the trace (a shell pattern,
-# {work} the work folder), whether rights were asked for, the family started, and the record
-# of a zenity stand-in that showed the notice (None: no stand-in).
+# {work} the work folder), whether rights were asked for, the family started, the record of a
+# zenity stand-in that showed the notice (None: no stand-in), and what is done to the kit before
+# the run (it returns further options of Caller.run).
 Elevation = collections.namedtuple(
-    "Elevation", "simulation prefix answer hook kit variables rc line asked started zenity",
-    defaults=("soc", (), "grant", "", "kit", dict(LANG=EN), 0, None, True, None, None))
+    "Elevation", "simulation prefix answer hook kit variables rc line asked started zenity setup",
+    defaults=("soc", (), "grant", "", "kit", dict(LANG=EN), 0, None, True, None, None, None))
+UNFIT_KIT = ASKED + " (the pairing tool must open the receiver as root), but they are not asked for: another user could change {work}/kit."
 FOUND_NOTHING_OR_MANY = dict(variables=dict(LANG=EN, DISPLAY=":99", HOME="/nonexistent"),
                              asked=False, zenity="uid=65534 home=/nonexistent xauthority=unset fd7=-")
 ELEVATION = {
@@ -184,6 +240,19 @@ ELEVATION = {
     "refused-sigchld-ignored": Elevation(prefix=("env", "--ignore-signal=CHLD"), answer="refuse",
                                          rc=127, line=ASKED + "* not authorised."),
     # pkexec's 127 is no longer the reason given (its own complaint is not the launcher's).
+    "set-user-id-launcher-asks-as-its-caller": Elevation(setup=set_user_id_launcher, started="SOC"),
+    # Credentials that no longer fit the pipe are left out: nothing waits on it.
+    "credentials-past-the-pipe-quota": Elevation(prefix=HOLD_PIPES, setup=past_the_pipe_quota,
+                                                 started="SOC"),
+    "tool-of-another-system": Elevation(setup=tool_of_another_system, rc=1, line=kd.LINUX_LAUNCHER +
+                                        ": the pairing tool is not started as root: "
+                                        "{work}/kit/*/* cannot be run (Exec format error)."),
+    # A kit unpacked with umask 002: writable by its group, fit only when that is the caller's
+    # private group.
+    **{"kit-writable-by-" + account: Elevation(
+        setup=lambda caller, kit, account=account: kit_writable_by(caller, kit, account),
+        **(dict(started="SOC") if account == "private-group" else
+           dict(rc=1, asked=False, line=UNFIT_KIT))) for account in ACCOUNTS},
     "granted-launcher-cannot-run-as-root": Elevation(
         hook="set -- /nonexistent/tamsu-launcher; exec 2>/dev/null", rc=127, line=ASKED + "*, but once they were "
         "given the launcher could not be started as root (pkexec exit 127)."),
@@ -205,8 +274,9 @@ def test_elevation(caller, case):
         caller.write_pkexec(row.answer, row.hook)
     if row.zenity:
         caller.write_zenity()
+    options = row.setup(caller, kit) if row.setup else {}
     run = caller.run_launcher(row.simulation, *row.prefix, kit=kit, pkexec=bool(row.answer),
-                              **row.variables)
+                              **dict(row.variables, **options))
     assert run.returncode == row.rc
     assert matches(run.other_lines, row.line and row.line.format(work=caller.work)), run.stderr
     assert (caller.log("pkexec.log") != "") == row.asked, "requests for rights"
@@ -268,9 +338,10 @@ def test_x_cookie_of_a_root_only_file(caller):
 
 
 def test_granted_tools_start(caller):
-    """Root starts the tool (a probe) by path, with umask 022, PID 1's limits, the caller's own
-    credentials on descriptor 3 and nothing else inherited, whatever the caller had: an
-    environment pkexec refuses, umask 077, no file size, an open descriptor 7."""
+    """Root starts the tool (a probe) in the kit's folder, with umask 022, PID 1's limits, the
+    caller's own credentials on descriptor 3 and nothing else inherited, whatever the caller had:
+    an environment pkexec refuses, umask 077, no file size, an open descriptor 7, another
+    working folder."""
     probe, soc = os.path.join(caller.work, "probe"), tool(caller.kit, "SOC")
     write_probe(soc, probe)
     cookie = x_authority(os.path.join(caller.work, "caller-cookie"), "nobody", "0123456789abcdef" * 2)
@@ -283,13 +354,46 @@ def test_granted_tools_start(caller):
     assert run.other_lines == []
     assert caller.log("pkexec-fd7.log") == "", "pkexec's descriptor 7"
     launcher = os.path.join(caller.kit, kd.LINUX_LAUNCHER)
-    assert caller.log("pkexec.log") == "%s --start-tool %s DISPLAY=:99\n" % (launcher, soc)
+    assert caller.log("pkexec.log") == "%s --start-tool %s DISPLAY=:99\n" % (launcher, kd.FOLDER_OF["SOC"])
+    assert os.readlink(os.path.join(probe, "cwd")) == caller.kit
     report = probe_report(probe)
     assert report and report[2] == "uid=0 umask=0022 fsize=unlimited fd3=credentials fd7=-"
     with open(os.path.join(probe, "credentials"), "rb") as got, open(cookie, "rb") as sent:
         assert got.read() == sent.read(), "the credentials the tool got"
     with open(os.path.join(probe, "environ"), "rb") as environ:
         assert b"XAUTHORITY=/dev/fd/3" in environ.read().split(b"\0")
+
+
+# Root's step asked for directly: through the real pkexec, which a site's polkit rule allows for
+# the launcher alone, or by root alone (sudo, a service); the tool folder or whatever else is
+# named, the kit's owner; exit code, line (a shell pattern), the family started.
+ROOT_STEP = {
+    "site-rule-any-program": ("pkexec", "/usr/bin/id", "root", 2, ": /usr/bin/id is not one of *"),
+    "site-rule-tool-folder": ("pkexec", "SOC", "root", 0, None),
+    "sudo-any-program": ("sudo", "/usr/bin/id", "root", 2, ": /usr/bin/id is not one of *"),
+    "sudo-kit-of-a-user": ("sudo", "SOC", "nobody", 1, ": another user could change {work}/kit."),
+    "sudo-kit-of-root": ("sudo", "SOC", "root", 0, None),
+}
+
+
+@pytest.mark.parametrize("case", ROOT_STEP)
+def test_root_step(caller, case):
+    asked_by, named, owner, rc, line = ROOT_STEP[case]
+    named = kd.FOLDER_OF.get(named, named)
+    shutil.chown(caller.kit, owner)
+    command = [os.path.join(caller.kit, kd.LINUX_LAUNCHER), "--start-tool", named]
+    if asked_by == "pkexec":
+        run = caller.run(["/usr/bin/pkexec"] + command, pkexec=caller.allow_by_polkit(command[0]))
+    else:
+        run = start(command).finish()
+    assert run.returncode == rc
+    assert "uid=0" not in run.stdout, "what root ran"
+    pattern = line and kd.LINUX_LAUNCHER + ": the pairing tool is not started as root" + line
+    assert matches(run.other_lines, pattern and pattern.format(work=caller.work)), run.stderr
+    if rc == 0:
+        expect_started(caller.kit, "SOC")
+    else:
+        expect_nothing_started(caller.kit)
 
 
 # --- Faults: the launcher's surroundings fail it ----------------------------------------------

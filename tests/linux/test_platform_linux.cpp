@@ -1,12 +1,14 @@
 #include "base_directory.h"
-#include "elevation_linux.h"
 #include "platform.h"
+#include "request_tool_start_linux.h"
+#include "root_rules_linux.h"
 #include "text_linux.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -209,7 +211,7 @@ class Elevation : public Environment
     std::string tool_;
 };
 
-TEST_F(Elevation, AsksForTheToolByPathWithDisplayLanguageAndCredentials)
+TEST_F(Elevation, AsksForTheToolByFolderWithDisplayLanguageAndCredentials)
 {
     setenv("DISPLAY", ":7", 1);
     setenv("LANG", "zh_CN.UTF-8", 1);
@@ -220,25 +222,26 @@ TEST_F(Elevation, AsksForTheToolByPathWithDisplayLanguageAndCredentials)
     setenv("XAUTHORITY", cookie.c_str(), 1);
 
     testing::internal::CaptureStderr();
-    EXPECT_EQ(RequestToolStart(FakePkexec(3).c_str(), tool_.c_str()), 3);
-    EXPECT_EQ(ElevationExitCode(), 3);
+    EXPECT_EQ(RequestToolStart(FakePkexec(3).c_str(), kToolTargets[1], tool_.c_str()), 3);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     char self[PATH_MAX] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
     EXPECT_EQ(Read("arguments"),
-              std::string(self) + "\n--start-tool\n" + tool_ + "\nDISPLAY=:7\nLANG=zh_CN.UTF-8\n");
+              std::string(self) + "\n--start-tool\nNewCedar\nDISPLAY=:7\nLANG=zh_CN.UTF-8\n");
     EXPECT_EQ(Read("input"), "credentials\n");
 
     // Credentials only from a regular file, never through a link.
     const std::string link = directory_ + "/link";
     symlink(cookie.c_str(), link.c_str());
     setenv("XAUTHORITY", link.c_str(), 1);
-    RequestToolStart(FakePkexec(0).c_str(), tool_.c_str());
+    RequestToolStart(FakePkexec(0).c_str(), kToolTargets[1], tool_.c_str());
     EXPECT_EQ(Read("input"), "");
 
     // A missing tool asks nothing.
     std::filesystem::remove(directory_ + "/arguments");
-    EXPECT_EQ(RequestToolStart(FakePkexec(0).c_str(), (directory_ + "/absent").c_str()), 0);
+    EXPECT_EQ(
+        RequestToolStart(FakePkexec(0).c_str(), kToolTargets[1], (directory_ + "/absent").c_str()),
+        0);
     EXPECT_FALSE(std::filesystem::exists(directory_ + "/arguments"));
 }
 
@@ -247,7 +250,7 @@ TEST_F(Elevation, RefusalIsOneClearLineAndNonZero)
     for (int code : {126, 127})
     {
         testing::internal::CaptureStderr();
-        EXPECT_EQ(RequestToolStart(FakePkexec(code).c_str(), tool_.c_str()), code);
+        EXPECT_EQ(RequestToolStart(FakePkexec(code).c_str(), kToolTargets[1], tool_.c_str()), code);
         const std::string line = testing::internal::GetCapturedStderr();
         EXPECT_NE(line.find("administrator rights are required"), std::string::npos) << line;
         EXPECT_NE(line.find(code == 126 ? "cancelled" : "not authorised"), std::string::npos);
@@ -255,7 +258,9 @@ TEST_F(Elevation, RefusalIsOneClearLineAndNonZero)
     }
 
     testing::internal::CaptureStderr();
-    EXPECT_NE(RequestToolStart((directory_ + "/absent/pkexec").c_str(), tool_.c_str()), 0);
+    EXPECT_NE(
+        RequestToolStart((directory_ + "/absent/pkexec").c_str(), kToolTargets[1], tool_.c_str()),
+        0);
     const std::string line = testing::internal::GetCapturedStderr();
     EXPECT_NE(line.find("administrator rights are required"), std::string::npos) << line;
     EXPECT_NE(line.find("/absent/pkexec cannot be run (No such file or directory)"),
@@ -282,9 +287,12 @@ TEST_F(Elevation, OnlyPathsNoOtherUserCanChangeAreFitForRoot)
     EXPECT_TRUE(fit(file, 0));
     chmod(folder.c_str(), 01777); // others may add, not rename or remove
     EXPECT_TRUE(fit(file, 0));
-    chmod(folder.c_str(), 0775);
+    chmod(folder.c_str(), 0775); // root's own private group may write
+    EXPECT_TRUE(fit(file, 0));
+    chown(folder.c_str(), 0, 100); // a group other users are in may not
     EXPECT_FALSE(fit(file, 0));
     EXPECT_EQ(std::string(unfit), folder);
+    chown(folder.c_str(), 0, 0);
     chmod(folder.c_str(), 0755);
     chmod(file.c_str(), 0757);
     EXPECT_FALSE(fit(file, 0));
@@ -302,6 +310,32 @@ TEST_F(Elevation, OnlyPathsNoOtherUserCanChangeAreFitForRoot)
     EXPECT_EQ(std::string(unfit), link);
     EXPECT_FALSE(fit("kit/TamsuPair.exe", 0));
     EXPECT_FALSE(fit(folder, 0)); // a folder is not a program
+}
+
+TEST_F(Elevation, CredentialsPassWholeOrNotAtAll)
+{
+    // Read: exactly the buffer's size is whole, one byte more is cut.
+    const std::string file = directory_ + "/credentials";
+    char bytes[16];
+    for (const size_t size : {size_t{16}, size_t{17}})
+    {
+        std::ofstream(file) << std::string(size, 'c');
+        const int fd = open(file.c_str(), O_RDONLY);
+        EXPECT_EQ(ReadWholeOrNothing(fd, bytes, sizeof bytes), size == 16 ? 16u : 0u) << size;
+        close(fd);
+    }
+    // Written into a pipe nobody reads yet: whole when it fits, never a wait when it does not
+    // (a user past the kernel's pipe quota gets pipes of a page or two).
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const int capacity = fcntl(ends[1], F_SETPIPE_SZ, 4096);
+    ASSERT_GT(capacity, 0);
+    const std::string payload(capacity + 1, 'x');
+    EXPECT_FALSE(WriteIntoPipeWhole(ends[1], payload.data(), payload.size()));
+    EXPECT_TRUE(WriteIntoPipeWhole(ends[1], payload.data(), capacity));
+    EXPECT_FALSE(WriteIntoPipeWhole(ends[1], payload.data(), 1)); // full: would block
+    close(ends[0]);
+    close(ends[1]);
 }
 
 TEST(PlatformLinux, ValuesPassedToRootNameNoFile)
