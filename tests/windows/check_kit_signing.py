@@ -65,11 +65,10 @@ class SignedKit(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.addClassCleanup(shutil.rmtree, FOLDER)
-        # A tool in every folder; a folder the kit has not; a folder without its tool.
-        for folder in FAMILY_FOLDERS:
-            os.makedirs(os.path.join(FOLDER, "tools", folder))
-            shutil.copy(Config().stand_in, os.path.join(FOLDER, "tools", folder, TOOL_FILE))
-        os.makedirs(os.path.join(FOLDER, "stray", FAMILY_FOLDERS[0] + "-old"))
+        # A tool in every folder; one in a folder the kit has not; a folder without its tool.
+        for tools, folder in [("tools", f) for f in FAMILY_FOLDERS] + [("stray", "Old")]:
+            os.makedirs(os.path.join(FOLDER, tools, folder))
+            shutil.copy(Config().stand_in, os.path.join(FOLDER, tools, folder, TOOL_FILE))
         os.makedirs(os.path.join(FOLDER, "toolless", FAMILY_FOLDERS[0]))
         for name, text in (("openssl.cnf", OPENSSL_CONFIG), ("password", "kit password\n"),
                            ("password-crlf", "kit password\r\n"), ("wrong", "not it\n"),
