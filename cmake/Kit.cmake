@@ -7,7 +7,15 @@ else()
 endif()
 
 install(TARGETS ${TAMSU_LAUNCHER_TARGET} RUNTIME DESTINATION .)
-install(FILES ${PROJECT_SOURCE_DIR}/res/kit-readme.txt DESTINATION . RENAME README.txt)
+# The Windows kit's read-me has CRLF line ends, which every Notepad shows as lines.
+if(WIN32)
+    set(TAMSU_README_LINE_ENDS CRLF)
+else()
+    set(TAMSU_README_LINE_ENDS UNIX)
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/res/kit-readme.txt ${CMAKE_BINARY_DIR}/kit-readme/README.txt
+    @ONLY NEWLINE_STYLE ${TAMSU_README_LINE_ENDS})
+install(FILES ${CMAKE_BINARY_DIR}/kit-readme/README.txt DESTINATION .)
 foreach(folder ${TAMSU_KIT_FOLDERS})
     install(DIRECTORY DESTINATION ${folder})
 endforeach()

@@ -1,34 +1,41 @@
 #!/usr/bin/env bash
 # Builds the Windows launcher and writes the kit ZIP: the layout `cmake --install` (and so
-# cpack) makes, plus SHA256SUMS of every file in it, and a checksum file beside the ZIP.
+# cpack) makes, the pairing tools when given, plus SHA256SUMS of every file in it, and a
+# checksum file beside the ZIP. One build gives the same ZIP bytes on every run.
 #
-#   kit.sh [--sign PKCS12 [--password-file FILE] [--timestamp URL]] [--from BUILD] [--output DIR]
+#   kit.sh [--sign PKCS12 [--password-file FILE] [--timestamp URL]] [--tools DIR] [--from BUILD]
+#          [--output DIR]
 #   kit.sh --sign PKCS11_KEY_URI --pkcs11-module MODULE --certs CERTS [--password-file PIN] ...
 #
 # --sign: Authenticode-signs the launcher in the kit (SHA-256; description from the version
 #   record), from a PKCS12 file or a key on a hardware token. The password or PIN comes from a
 #   file, never from the command line. --timestamp adds an RFC 3161 timestamp from that URL.
+# --tools: the pairing tools to carry, laid out as in the kit (DIR/Alder24/TamsuPair.exe, ...);
+#   each tool folder's files go into the kit's folder of that name, and into SHA256SUMS, since
+#   the tools run elevated too.
 # --from: packs the launcher already built in BUILD instead of installing the build packages
 #   and building build/windows; a test uses it to pack the build it is checking.
 # --output: where the ZIP goes (default: the build folder).
+# Every entry of the ZIP is dated at the commit's time, or at SOURCE_DATE_EPOCH when set.
 # Only a complete, verified kit is written; a failed run leaves no kit ZIP behind, and no
 # half-signed launcher.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-USAGE="usage: kit.sh [--sign PKCS12 [--password-file FILE] [--timestamp URL]] [--from BUILD] [--output DIR]"
+USAGE="usage: kit.sh [--sign PKCS12 [--password-file FILE] [--timestamp URL]] [--tools DIR] [--from BUILD] [--output DIR]"
 fail() {
     echo "kit.sh: $*" >&2
     exit 1
 }
 
-sign= password_file= timestamp= from= output= module= certs=
+sign= password_file= timestamp= tools= from= output= module= certs=
 while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || fail "$USAGE"
     case $1 in
         --sign) sign=$2 ;;
         --password-file) password_file=$2 ;;
         --timestamp) timestamp=$2 ;;
+        --tools) tools=$2 ;;
         --from) from=$2 ;;
         --output) output=$2 ;;
         --pkcs11-module) module=$2 ;;
@@ -52,6 +59,17 @@ fi
 if [ -n "$password_file" ] && ! { [ -f "$password_file" ] && [ -r "$password_file" ]; }; then
     fail "cannot read the password file $password_file"
 fi
+if [ -n "$tools" ]; then
+    [ -d "$tools" ] && [ -r "$tools" ] || fail "cannot read the tools folder $tools"
+fi
+# The ZIP's one date: a date of its own per run would make every run's bytes differ.
+if [ -n "${SOURCE_DATE_EPOCH+set}" ]; then
+    [[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] || fail "SOURCE_DATE_EPOCH is not a number of seconds: $SOURCE_DATE_EPOCH"
+    epoch=$SOURCE_DATE_EPOCH
+else
+    epoch=$(git -C "$TAMSU_ROOT" log -1 --format=%ct 2>/dev/null) && [ -n "$epoch" ] ||
+        fail "no commit time from git in $TAMSU_ROOT: set SOURCE_DATE_EPOCH"
+fi
 
 if [ -n "$from" ]; then
     build=$(realpath -e -- "$from" 2>/dev/null) || fail "no build folder $from"
@@ -61,6 +79,7 @@ else
     ensure_packages cmake ninja-build g++-mingw-w64-i686-posix googletest
     (cd "$TAMSU_ROOT" && cmake --preset windows && cmake --build --preset windows --target TamsuLauncher)
 fi
+ensure_packages python3 # writes the ZIP
 [ -z "$sign" ] || ensure_packages osslsigncode openssl ca-certificates
 # The kit's name as cpack spells it, e.g. TamsuPairKit-1.5.0-win32.
 name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConfig.cmake" 2>/dev/null) || true
@@ -80,6 +99,21 @@ kit=$work/$name
 cmake --install "$build" --prefix "$kit" >"$work/install.log" || fail "cmake --install $build failed"
 launcher=$kit/TamsuLauncher.exe
 [ -f "$launcher" ] || fail "no TamsuLauncher.exe in $build: build it first"
+
+# Each tool folder of --tools into the kit's folder of that name. Anything else there, or a
+# folder without the tool the launcher starts, is an assembler's slip that would ship unseen.
+if [ -n "$tools" ]; then
+    tool=$(sed -n 's/^set(TAMSU_TOOL_FILE \(.*\))$/\1/p' "$TAMSU_ROOT/CMakeLists.txt")
+    carried=0
+    while IFS= read -r -d '' entry; do
+        folder=${entry##*/}
+        [ -d "$entry" ] && [ -d "$kit/$folder" ] || fail "$entry is not one of the kit's tool folders"
+        [ -f "$entry/$tool" ] || fail "no $tool in $entry"
+        cp -RL -- "$entry/." "$kit/$folder/" || fail "cannot copy $entry into the kit"
+        carried=$((carried + 1))
+    done < <(find "$tools" -mindepth 1 -maxdepth 1 -print0)
+    [ "$carried" -gt 0 ] || fail "no tool folder in $tools"
+fi
 
 # Runs openssl pkcs12 on the signing file; files from older tools need the legacy algorithms.
 # The password is the file's first line without its line end: `-passin file:` would keep the
@@ -153,7 +187,37 @@ fi
     sha256sum -- "$file"
 done) >"$work/SHA256SUMS"
 mv -- "$work/SHA256SUMS" "$kit/SHA256SUMS"
-(cd -- "$work" && cmake -E tar cf "$name.zip" --format=zip -- "$name")
+# Written entry by entry, so that one build always gives the same bytes: names in byte order,
+# every entry at the one date, fixed modes, and no extra fields, which would carry each file's
+# own times and owner.
+/usr/bin/python3 - "$work" "$name" "$epoch" <<'PY' || fail "could not write the ZIP"
+import os, sys, time, zipfile
+
+work, top, epoch = sys.argv[1], sys.argv[2], int(sys.argv[3])
+# A ZIP date is a time of day without a zone, from 1980 to 2107: taken in UTC, so the bytes do
+# not depend on the machine's zone.
+date = time.gmtime(min(max(epoch, 315532800), 4354819198))[:6]
+def unreadable(error):
+    raise error
+
+
+entries = []
+for folder, _, files in os.walk(os.path.join(work, top), onerror=unreadable):
+    folder = os.path.relpath(folder, work)
+    entries += [folder + "/"] + [folder + "/" + f for f in files]
+with zipfile.ZipFile(os.path.join(work, top + ".zip"), "w") as archive:
+    for entry in sorted(entries):
+        info = zipfile.ZipInfo(entry, date)
+        info.create_system = 3  # Unix: the upper half of external_attr is the mode
+        if entry.endswith("/"):
+            info.external_attr = 0o40755 << 16 | 0x10  # and the MS-DOS directory bit
+            archive.writestr(info, b"")
+        else:
+            info.external_attr = 0o100644 << 16
+            info.compress_type = zipfile.ZIP_DEFLATED
+            with open(os.path.join(work, entry), "rb") as f:
+                archive.writestr(info, f.read())
+PY
 (cd -- "$work" && sha256sum -- "$name.zip" >"$name.zip.sha256")
 mv -f -- "$work/$name.zip" "$output/$name.zip"
 mv -f -- "$work/$name.zip.sha256" "$output/$name.zip.sha256"

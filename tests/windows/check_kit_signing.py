@@ -1,7 +1,8 @@
 """scripts/kit.sh checked from the outside, with a throwaway CA, a code-signing certificate and
 a timestamp authority on loopback: the signed launcher verifies against that CA with its
-timestamp and still starts a receiver's tool under Wine, SHA256SUMS checks, the build's own
-launcher stays unsigned, and bad signing input fails with one line and leaves nothing.
+timestamp and still starts a receiver's tool under Wine, SHA256SUMS checks every file the kit
+carries, tools included, the build's own launcher stays unsigned, two runs on one build give
+the same ZIP bytes, and bad input fails with one line and leaves nothing.
 check_kit_signing.py SOURCE_DIR BUILD_DIR
 """
 
@@ -9,7 +10,7 @@ import hashlib, http.server, os, shutil, subprocess, sys, tempfile, threading, t
 import zipfile
 
 from winekit import Config, Interface, Kit, restart_server, run_launcher, set_interfaces
-from kit_description import FAMILY_FOLDERS, FOLDER_OF, VERSION
+from kit_description import FAMILY_FOLDERS, FOLDER_OF, TOOL_FILE, VERSION
 
 SOURCE_DIR, BUILD_DIR = sys.argv.pop(1), sys.argv.pop(1)
 KIT = "TamsuPairKit-%s-win32" % VERSION
@@ -20,10 +21,13 @@ serial = early.serial\nnew_certs_dir = .\ndefault_md = sha256\npolicy = any\n[an
 commonName = supplied\n"""
 # A code-signing certificate that becomes valid a day from now.
 VALID_FROM = int(time.time()) + 86400
+# The signed kit's date (an even second: a ZIP date has two-second steps).
+SOURCE_DATE_EPOCH = 1700000000
 
 
-def run(*args, cwd=FOLDER):
-    return subprocess.run(args, cwd=cwd, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+def run(*args, cwd=FOLDER, environment=None, umask=-1):
+    return subprocess.run(args, cwd=cwd, capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                          env=dict(os.environ, **(environment or {})), umask=umask)
 
 
 def sha256(data):
@@ -46,16 +50,26 @@ class TimestampAuthority(http.server.BaseHTTPRequestHandler):
     log_message = lambda self, *args: None
 
 
-def kit_sh(output, *args):
+def kit_sh(output, *args, **how):
     os.makedirs(os.path.join(FOLDER, output))
     return run("bash", os.path.join(SOURCE_DIR, "scripts", "kit.sh"), "--from", BUILD_DIR,
-               "--output", output, *args)
+               "--output", output, *args, **how)
+
+
+def zip_dates(path):
+    with zipfile.ZipFile(path) as archive:
+        return {info.date_time for info in archive.infolist()}
 
 
 class SignedKit(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.addClassCleanup(shutil.rmtree, FOLDER)
+        # A tool in every folder; one in a folder the kit has not; a folder without its tool.
+        for tools, folder in [("tools", f) for f in FAMILY_FOLDERS] + [("stray", "Old")]:
+            os.makedirs(os.path.join(FOLDER, tools, folder))
+            shutil.copy(Config().stand_in, os.path.join(FOLDER, tools, folder, TOOL_FILE))
+        os.makedirs(os.path.join(FOLDER, "toolless", FAMILY_FOLDERS[0]))
         for name, text in (("openssl.cnf", OPENSSL_CONFIG), ("password", "kit password\n"),
                            ("password-crlf", "kit password\r\n"), ("wrong", "not it\n"),
                            ("index.txt", ""), ("early.serial", "01\n"),
@@ -94,7 +108,9 @@ class SignedKit(unittest.TestCase):
             cls.built = sha256(f.read())
         # An output folder that looks like an option, and a password file with CRLF line ends.
         cls.result = kit_sh("-signed", "--sign", "code.p12", "--password-file", "password-crlf",
-                            "--timestamp", "http://127.0.0.1:%d/" % server.server_address[1])
+                            "--timestamp", "http://127.0.0.1:%d/" % server.server_address[1],
+                            "--tools", "tools",
+                            environment={"SOURCE_DATE_EPOCH": str(SOURCE_DATE_EPOCH)})
         if cls.result.returncode == 0:
             with zipfile.ZipFile(os.path.join(FOLDER, "-signed", KIT + ".zip")) as archive:
                 cls.names = sorted(archive.namelist())
@@ -111,19 +127,36 @@ class SignedKit(unittest.TestCase):
                      "Text description: Tamsu receiver pairing launcher",
                      "Timestamp Server Signature verification: ok"):
             self.assertIn(line, check.stdout)
+        tools = [f + "/" + TOOL_FILE for f in FAMILY_FOLDERS]
         self.assertEqual(self.names, sorted(KIT + "/" + n for n in (
-            "", "README.txt", "SHA256SUMS", "TamsuLauncher.exe", *(f + "/" for f in FAMILY_FOLDERS))))
+            "", "README.txt", "SHA256SUMS", "TamsuLauncher.exe", *(f + "/" for f in FAMILY_FOLDERS),
+            *tools)))
         check = run("sha256sum", "--strict", "-c", "SHA256SUMS", cwd=os.path.dirname(self.launcher))
-        self.assertEqual(sorted(check.stdout.splitlines()), ["README.txt: OK", "TamsuLauncher.exe: OK"])
+        self.assertEqual(sorted(check.stdout.splitlines()),
+                         sorted(n + ": OK" for n in ("README.txt", "TamsuLauncher.exe", *tools)))
         self.assertEqual(run("sha256sum", "-c", KIT + ".zip.sha256", cwd=FOLDER + "/-signed").returncode, 0)
+        self.assertEqual(zip_dates(os.path.join(FOLDER, "-signed", KIT + ".zip")),
+                         {time.gmtime(SOURCE_DATE_EPOCH)[:6]})
 
-    def test_unsigned_kit_says_so_and_holds_the_build_launcher(self):
-        result = kit_sh("unsigned")
+    def test_unsigned_kit_says_so_holds_the_build_launcher_and_is_reproducible(self):
+        started = time.time()
+        result = kit_sh("unsigned", "--tools", "tools")
         self.assertIn("NOT signed", result.stderr)
-        with zipfile.ZipFile(os.path.join(FOLDER, "unsigned", KIT + ".zip")) as archive:
+        first = os.path.join(FOLDER, "unsigned", KIT + ".zip")
+        with zipfile.ZipFile(first) as archive:
             self.assertEqual(sha256(archive.read(KIT + "/TamsuLauncher.exe")), self.built)
+            names = archive.namelist()
+        self.assertEqual(names, sorted(names))
+        commit = int(run("git", "-C", SOURCE_DIR, "log", "-1", "--format=%ct").stdout)
+        self.assertEqual(zip_dates(first), {time.gmtime(commit - commit % 2)[:6]})
+        # Again in another two-second step of a ZIP date, in another zone, with other file modes.
+        time.sleep(max(0, started + 2.1 - time.time()))
+        self.assertEqual(kit_sh("again", "--tools", "tools", environment={"TZ": "XYZ-5:45"},
+                                umask=0o077).returncode, 0)
+        with open(first, "rb") as one, open(os.path.join(FOLDER, "again", KIT + ".zip"), "rb") as two:
+            self.assertEqual(sha256(one.read()), sha256(two.read()))
 
-    def test_bad_signing_input_fails_with_one_line_and_leaves_nothing(self):
+    def test_bad_input_fails_with_one_line_and_leaves_nothing(self):
         for output, message, p12, password, *more in (
                 ("missing", "cannot read the PKCS12", "none.p12", "password"),
                 ("not_pkcs12", "not a PKCS12", "ca.pem", "password"),
@@ -132,7 +165,11 @@ class SignedKit(unittest.TestCase):
                 ("not_yet_valid", "not yet valid: it becomes valid on " + time.strftime(
                     "%Y-%m-%d %H:%M:%S UTC", time.gmtime(VALID_FROM)), "early.p12", "password"),
                 ("no_timestamp", "timestamp", "code.p12", "password", "--timestamp",
-                 "http://127.0.0.1:9/")):
+                 "http://127.0.0.1:9/"),
+                ("stray_folder", "not one of the kit's tool folders", "code.p12", "password",
+                 "--tools", "stray"),
+                ("folder_without_tool", "no " + TOOL_FILE, "code.p12", "password", "--tools",
+                 "toolless")):
             with self.subTest(output):
                 result = kit_sh(output, "--sign", p12, "--password-file", password, *more)
                 self.assertNotEqual(result.returncode, 0)

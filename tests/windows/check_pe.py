@@ -1,8 +1,8 @@
 """Static check of the built TamsuLauncher.exe: what Wine cannot show by running it.
 
 Wine starts a requireAdministrator program without asking and does not care where an import
-comes from, so the manifest, the import table, the version record and the icons are read from
-the file itself: check_pe.py LAUNCHER MANIFEST_SOURCE
+comes from, so the exploit mitigations, the manifest, the import table, the version record and
+the icons are read from the file itself: check_pe.py LAUNCHER MANIFEST_SOURCE
 """
 
 import os
@@ -49,6 +49,18 @@ class LauncherExecutable(unittest.TestCase):
         self.assertEqual(self.pe.FILE_HEADER.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
         self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem,
                          pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
+
+    def test_exploit_mitigations(self):
+        # It runs elevated: ASLR (which needs the relocations to move the image), DEP, and
+        # NO_SEH, since ld writes no SafeSEH table: without either, any address in the image
+        # written over a handler record on the stack would be called as a handler.
+        flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
+        for name in ("DYNAMIC_BASE", "NX_COMPAT", "NO_SEH"):
+            with self.subTest(name):
+                self.assertTrue(flags & pefile.DLL_CHARACTERISTICS["IMAGE_DLLCHARACTERISTICS_" + name])
+        relocations = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+        self.assertGreater(relocations.Size, 0)
 
     def test_binds_only_kernel32_and_the_c_runtime_at_start(self):
         # Everything else is bound after wmain has locked the library search; a library bound

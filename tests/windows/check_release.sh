@@ -3,7 +3,7 @@
 #  - reproducible: the launcher built again from the same sources, in another build folder,
 #    has the same bytes;
 #  - packaged: CPack makes a ZIP of the kit, with the launcher at the top, the four tool folders
-#    and the read-me for kit assemblers.
+#    and the read-me for kit assemblers, whose lines end in CRLF for Notepad.
 set -euo pipefail
 source_dir=$1
 build_dir=$2
@@ -28,9 +28,12 @@ zips=("$work"/package/*.zip)
 [ ${#zips[@]} -eq 1 ] && [ -f "${zips[0]}" ] || { echo "FAIL: no single ZIP: ${zips[*]}"; exit 1; }
 listing=$(/usr/bin/python3 - "${zips[0]}" <<'PY'
 import sys, zipfile
-names = zipfile.ZipFile(sys.argv[1]).namelist()
+archive = zipfile.ZipFile(sys.argv[1])
+names = archive.namelist()
 top = {n.split("/", 1)[0] for n in names}
 assert len(top) == 1, top  # one folder, named after the kit
+lines = archive.read(top.pop() + "/README.txt").split(b"\r\n")
+assert lines[-1] == b"" and not any(b"\r" in l or b"\n" in l for l in lines), "README.txt: not CRLF"
 print("\n".join(sorted(n.split("/", 1)[1] for n in names)))
 PY
 )
