@@ -164,6 +164,7 @@ ACCOUNTS = {
     "private-group": ((64100, 64100), [PAIRER], ["pairer:x:64100:"], 64100),
     "group-others-are-in": ((64100, 64100), [PAIRER], ["pairer:x:64100:"], 100),
     "group-with-another-member": ((64100, 64100), [PAIRER], ["pairer:x:64100:pairer,ana"], 64100),
+    "group-of-another-name": ((64100, 64100), [PAIRER], ["kitters:x:64100:"], 64100),
     "group-another-account-has": ((64100, 64100), [PAIRER, PAIRER.replace("pairer:x:64100", "twin:x:64101")],
                                   ["pairer:x:64100:"], 64100),
 }
@@ -241,6 +242,9 @@ ELEVATION = {
                                          rc=127, line=ASKED + "* not authorised."),
     # pkexec's 127 is no longer the reason given (its own complaint is not the launcher's).
     "set-user-id-launcher-asks-as-its-caller": Elevation(setup=set_user_id_launcher, started="SOC"),
+    "launcher-others-can-write": Elevation(
+        setup=lambda caller, kit: os.chmod(os.path.join(kit, kd.LINUX_LAUNCHER), 0o757),
+        rc=1, asked=False, line=UNFIT_KIT.replace("{work}/kit.", "{work}/kit/" + kd.LINUX_LAUNCHER + ".")),
     # Credentials that no longer fit the pipe are left out: nothing waits on it.
     "credentials-past-the-pipe-quota": Elevation(prefix=HOLD_PIPES, setup=past_the_pipe_quota,
                                                  started="SOC"),
@@ -274,7 +278,7 @@ def test_elevation(caller, case):
         caller.write_pkexec(row.answer, row.hook)
     if row.zenity:
         caller.write_zenity()
-    options = row.setup(caller, kit) if row.setup else {}
+    options = (row.setup(caller, kit) if row.setup else None) or {}
     run = caller.run_launcher(row.simulation, *row.prefix, kit=kit, pkexec=bool(row.answer),
                               **dict(row.variables, **options))
     assert run.returncode == row.rc
@@ -366,7 +370,8 @@ def test_granted_tools_start(caller):
 
 # Root's step asked for directly: through the real pkexec, which a site's polkit rule allows for
 # the launcher alone, or by root alone (sudo, a service); the tool folder or whatever else is
-# named, the kit's owner; exit code, line (a shell pattern), the family started.
+# named (with a locale that names a file, and one that does not), the kit's owner; exit code,
+# line (a shell pattern). A tool started is a probe: its environment is checked.
 ROOT_STEP = {
     "site-rule-any-program": ("pkexec", "/usr/bin/id", "root", 2, ": /usr/bin/id is not one of *"),
     "site-rule-tool-folder": ("pkexec", "SOC", "root", 0, None),
@@ -381,7 +386,10 @@ def test_root_step(caller, case):
     asked_by, named, owner, rc, line = ROOT_STEP[case]
     named = kd.FOLDER_OF.get(named, named)
     shutil.chown(caller.kit, owner)
-    command = [os.path.join(caller.kit, kd.LINUX_LAUNCHER), "--start-tool", named]
+    probe = os.path.join(caller.work, "probe")
+    write_probe(tool(caller.kit, "SOC"), probe)
+    command = [os.path.join(caller.kit, kd.LINUX_LAUNCHER), "--start-tool", named,
+               "LANG=/usr/lib/locale/C.utf8", "LC_ALL=" + ZH]
     if asked_by == "pkexec":
         run = caller.run(["/usr/bin/pkexec"] + command, pkexec=caller.allow_by_polkit(command[0]))
     else:
@@ -390,10 +398,12 @@ def test_root_step(caller, case):
     assert "uid=0" not in run.stdout, "what root ran"
     pattern = line and kd.LINUX_LAUNCHER + ": the pairing tool is not started as root" + line
     assert matches(run.other_lines, pattern and pattern.format(work=caller.work)), run.stderr
-    if rc == 0:
-        expect_started(caller.kit, "SOC")
-    else:
-        expect_nothing_started(caller.kit)
+    report = probe_report(probe, 60 if rc == 0 else 2)
+    assert (report is not None) == (rc == 0), "the tool started"
+    if report:
+        with open(os.path.join(probe, "environ"), "rb") as environ:
+            passed = [v for v in environ.read().split(b"\0") if v.startswith((b"LANG=", b"LC_ALL="))]
+        assert passed == [b"LC_ALL=" + ZH.encode()]
 
 
 # --- Faults: the launcher's surroundings fail it ----------------------------------------------
