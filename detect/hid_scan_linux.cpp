@@ -1,5 +1,7 @@
-// Lists the HID interfaces from sysfs and names each as Windows would. Plain opendir, readdir,
-// open, read and readlink on purpose: test harnesses that fake sysfs intercept exactly those.
+// Lists the HID interfaces from sysfs and names each as Windows would. The sysfs root is opened
+// by name, as test harnesses that fake sysfs intercept that; everything below it is opened
+// relative to it (openat, readlinkat), which costs one path lookup per attribute and no
+// directory handle per device.
 #include "hid_scan_linux.h"
 #include "hid_scan.h"
 
@@ -13,7 +15,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -99,48 +100,126 @@ bool JoinLinkTarget(const char* directory, const char* target, char* out, size_t
     return true;
 }
 
-// The HID device behind one hidraw entry, as a path below the sysfs root ("/devices/...").
-bool ResolveHidDevice(const char* classDirectory, const char* name, char* out, size_t capacity)
+// The HID device behind one hidraw entry, as a path below the sysfs root ("/devices/..."). The
+// class link's target is <hid>/hidraw/<name>, so the HID device is its grandparent; only a
+// target of another shape costs a read of the node's device link.
+bool ResolveHidDevice(int classFd, const char* name, char* out, size_t capacity)
 {
-    char path[PATH_MAX];
     char target[PATH_MAX];
     char node[PATH_MAX];
-    if (!FormatBoundedA(path, sizeof path, "%s/%s", classDirectory, name))
-        return false;
-    ssize_t length = readlink(path, target, sizeof target - 1);
+    ssize_t length = readlinkat(classFd, name, target, sizeof target - 1);
     if (length <= 0)
         return false;
     target[length] = '\0';
-    if (!JoinLinkTarget("/class/hidraw", target, node, sizeof node) ||
-        !FormatBoundedA(path, sizeof path, "%s/%s/device", classDirectory, name))
+    if (!JoinLinkTarget("/class/hidraw", target, node, sizeof node))
         return false;
-    length = readlink(path, target, sizeof target - 1);
+    const size_t nodeLength = strlen(node);
+    const size_t nameLength = strlen(name);
+    const size_t tailLength = sizeof "/hidraw/" - 1 + nameLength;
+    if (nodeLength > tailLength && strncmp(node + nodeLength - tailLength, "/hidraw/", 8) == 0 &&
+        strcmp(node + nodeLength - nameLength, name) == 0)
+    {
+        node[nodeLength - tailLength] = '\0';
+        return FormatBoundedA(out, capacity, "%s", node);
+    }
+    char linkName[PATH_MAX];
+    if (!FormatBoundedA(linkName, sizeof linkName, "%s/device", name))
+        return false;
+    length = readlinkat(classFd, linkName, target, sizeof target - 1);
     if (length <= 0)
         return false;
     target[length] = '\0';
     return JoinLinkTarget(node, target, out, capacity);
 }
 
-// Names every path of one HID device, its facts read relative to its open directory.
-void NameHidDevice(int deviceFd, const char* relativeDevice)
+// What the interfaces of one USB device share, read once per pass.
+struct UsbDeviceFacts
 {
+    std::string path;
+    char interfaceCount[kAttributeBytes];
+};
+
+// The last component of a path below the sysfs root taken off, in place; false at the top.
+bool CutLastComponent(char* path)
+{
+    char* slash = strrchr(path, '/');
+    if (slash == nullptr || slash == path)
+        return false;
+    *slash = '\0';
+    return true;
+}
+
+// A text attribute of the device at devicePath ("devices/..." below the root).
+bool ReadAttributeText(int rootFd, const char* devicePath, const char* name, char* out,
+                       size_t capacity)
+{
+    char path[PATH_MAX];
+    if (!FormatBoundedA(path, sizeof path, "%s/%s", devicePath, name))
+    {
+        out[0] = '\0';
+        return false;
+    }
+    return ReadFileText(rootFd, path, out, capacity);
+}
+
+// bNumInterfaces of the USB device at usbPath, from this pass's earlier reads when there are any.
+// A failed read is not kept: the next interface tries again, as it did before it was shared.
+void ReadInterfaceCount(int rootFd, const char* usbPath, std::vector<UsbDeviceFacts>& usbDevices,
+                        char* out, size_t capacity)
+{
+    for (const UsbDeviceFacts& known : usbDevices)
+    {
+        if (known.path == usbPath)
+        {
+            FormatBoundedA(out, capacity, "%s", known.interfaceCount);
+            return;
+        }
+    }
+    if (!ReadAttributeText(rootFd, usbPath, "bNumInterfaces", out, capacity))
+        return;
+    UsbDeviceFacts facts;
+    facts.path = usbPath;
+    FormatBoundedA(facts.interfaceCount, sizeof facts.interfaceCount, "%s", out);
+    usbDevices.push_back(facts);
+}
+
+// Names every path of one HID device; each attribute is opened relative to the sysfs root.
+// A device that is gone, or whose attributes cannot be read, yields nothing.
+void NameHidDevice(int rootFd, const char* relativeDevice, std::vector<UsbDeviceFacts>& usbDevices)
+{
+    const char* devicePath = relativeDevice + 1; // below the root, without the leading '/'
     char hidUevent[kUeventBytes];
-    if (!ReadFileText(deviceFd, "uevent", hidUevent, sizeof hidUevent))
+    if (!ReadAttributeText(rootFd, devicePath, "uevent", hidUevent, sizeof hidUevent))
         return;
 
-    // The direct parent, and its parent; neither need be USB, so missing attributes are normal.
-    char parentUevent[kUeventBytes];
-    char interfaceNumber[kAttributeBytes];
-    char interfaceCount[kAttributeBytes];
-    ReadFileText(deviceFd, "../uevent", parentUevent, sizeof parentUevent);
-    ReadFileText(deviceFd, "../bInterfaceNumber", interfaceNumber, sizeof interfaceNumber);
-    ReadFileText(deviceFd, "../../bNumInterfaces", interfaceCount, sizeof interfaceCount);
+    // Only a USB HID device looks at its parents, which need not be USB, so missing attributes
+    // are normal. A bInterfaceNumber is enough to show a usb_interface parent; its uevent is read
+    // only when that is in doubt.
+    char parentUevent[kUeventBytes] = "";
+    char interfaceNumber[kAttributeBytes] = "";
+    char interfaceCount[kAttributeBytes] = "";
+    char parentPath[PATH_MAX];
+    if (IsUsbHidUevent(hidUevent) &&
+        FormatBoundedA(parentPath, sizeof parentPath, "%s", devicePath) &&
+        CutLastComponent(parentPath))
+    {
+        ReadAttributeText(rootFd, parentPath, "bInterfaceNumber", interfaceNumber,
+                          sizeof interfaceNumber);
+        if (IsInterfaceNumberText(interfaceNumber))
+            FormatBoundedA(parentUevent, sizeof parentUevent, "DEVTYPE=usb_interface\n");
+        else
+            ReadAttributeText(rootFd, parentPath, "uevent", parentUevent, sizeof parentUevent);
+        if (IsUsbInterfaceUevent(parentUevent) && CutLastComponent(parentPath))
+            ReadInterfaceCount(rootFd, parentPath, usbDevices, interfaceCount,
+                               sizeof interfaceCount);
+    }
 
     // Read last: a device that went away while its other facts were read is caught here.
     unsigned char descriptor[kMaxReportDescriptorBytes];
     size_t descriptorSize = 0;
-    if (!ReadFileBytes(deviceFd, "report_descriptor", descriptor, sizeof descriptor,
-                       &descriptorSize))
+    char path[PATH_MAX];
+    if (!FormatBoundedA(path, sizeof path, "%s/report_descriptor", devicePath) ||
+        !ReadFileBytes(rootFd, path, descriptor, sizeof descriptor, &descriptorSize))
         return;
 
     // The instance is derived from the path below the root, so it does not depend on where
@@ -157,43 +236,32 @@ void NameHidDevice(int deviceFd, const char* relativeDevice)
     }
 }
 
-// The HID device behind one hidraw entry. A device that is gone, or whose attributes cannot be
-// read, yields nothing. Its directory is opened once, so each attribute is a short lookup.
-void VisitHidraw(const char* sysfsRoot, const char* classDirectory, const char* name)
+void ReportUnreadableList(const char* sysfsRoot)
 {
-    char relativeDevice[PATH_MAX];
-    char devicePath[PATH_MAX];
-    if (!ResolveHidDevice(classDirectory, name, relativeDevice, sizeof relativeDevice) ||
-        !FormatBoundedA(devicePath, sizeof devicePath, "%s%s", sysfsRoot, relativeDevice))
-        return;
-    const int deviceFd = open(devicePath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (deviceFd < 0)
-        return;
-    NameHidDevice(deviceFd, relativeDevice);
-    close(deviceFd);
+    char line[PATH_MAX + 64];
+    FormatBoundedA(line, sizeof line, "opendir %s/class/hidraw failed: %x\n", sysfsRoot,
+                   static_cast<unsigned>(errno));
+    WriteText(STDOUT_FILENO, line);
 }
 
-} // namespace
-
-void EnumHidDevicesUnder(const char* sysfsRoot)
+// The hidraw entries, sorted, so that a pass lists the same devices in the same order every time.
+void NameHidrawDevices(int rootFd, const char* sysfsRoot)
 {
-    char classDirectory[PATH_MAX];
-    if (!FormatBoundedA(classDirectory, sizeof classDirectory, "%s/class/hidraw", sysfsRoot))
-        return;
-    DIR* directory = opendir(classDirectory);
-    if (directory == nullptr)
+    const int classFd = openat(rootFd, "class/hidraw", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (classFd < 0)
     {
         // A machine that never registered a hidraw device has no list at all: no interfaces.
         if (errno != ENOENT)
-        {
-            char line[PATH_MAX + 64];
-            FormatBoundedA(line, sizeof line, "opendir %s failed: %x\n", classDirectory,
-                           static_cast<unsigned>(errno));
-            WriteText(STDOUT_FILENO, line);
-        }
+            ReportUnreadableList(sysfsRoot);
         return;
     }
-    // Sorted, so that a pass lists the same devices in the same order every time.
+    DIR* directory = fdopendir(classFd);
+    if (directory == nullptr)
+    {
+        ReportUnreadableList(sysfsRoot);
+        close(classFd);
+        return;
+    }
     std::vector<std::string> names;
     // A read error ends the list as its end would.
     while (const dirent* entry = readdir(directory))
@@ -201,11 +269,34 @@ void EnumHidDevicesUnder(const char* sysfsRoot)
         if (entry->d_name[0] != '.')
             names.emplace_back(entry->d_name);
     }
-    closedir(directory);
     std::sort(names.begin(), names.end());
 
+    std::vector<UsbDeviceFacts> usbDevices;
     for (const std::string& name : names)
-        VisitHidraw(sysfsRoot, classDirectory, name.c_str());
+    {
+        char relativeDevice[PATH_MAX];
+        if (ResolveHidDevice(classFd, name.c_str(), relativeDevice, sizeof relativeDevice))
+            NameHidDevice(rootFd, relativeDevice, usbDevices);
+    }
+    // Also closes classFd.
+    closedir(directory);
+}
+
+} // namespace
+
+void EnumHidDevicesUnder(const char* sysfsRoot)
+{
+    const int rootFd = open(sysfsRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0)
+    {
+        if (errno != ENOENT)
+            ReportUnreadableList(sysfsRoot);
+        return;
+    }
+    NameHidrawDevices(rootFd, sysfsRoot);
+    close(rootFd);
+    // One write for the pass's trace lines, before any wait that follows it.
+    FlushErrorText();
 }
 
 void EnumHidDevices()
