@@ -19,6 +19,8 @@
 #include <unistd.h>
 #include <vector>
 
+uint32_t g_dwSysfsOpens;
+
 namespace
 {
 
@@ -32,6 +34,7 @@ bool ReadFileBytes(int directoryFd, const char* name, unsigned char* out, size_t
                    size_t* length)
 {
     *length = 0;
+    ++g_dwSysfsOpens;
     const int fd = openat(directoryFd, name, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;

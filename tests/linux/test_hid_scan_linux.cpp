@@ -135,6 +135,47 @@ TEST_F(HidScanLinux, InterfacesThatVanishAreSkipped)
     EXPECT_EQ(CurrentCounters(), (Counters{0, 0, 0, 0, 0, 1}));
 }
 
+size_t OpenDescriptors()
+{
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+TEST_F(HidScanLinux, SharedUsbFactsAreReadOncePerPassAndNoHandleOutlivesIt)
+{
+    FakeSysfs sysfs;
+    // Sorted, the hidraw names take the interfaces of the first device out of turn.
+    const std::string soc = sysfs.AddUsbDevice("1-2", 3);
+    sysfs.AddUsbHid(soc, 0, "0003:7C2F:2003.0001", kOneCollection, "hidraw0");
+    sysfs.AddUsbHid(soc, 1, "0003:7C2F:2003.0002", kOneCollection, "hidraw2");
+    sysfs.AddUsbHid(soc, 2, "0003:7C2F:2003.0003", kOneCollection, "hidraw10");
+    sysfs.AddUsbHid(sysfs.AddUsbDevice("1-3", 1), 0, "0003:7C2F:2010.0004", kOneCollection,
+                    "hidraw1");
+    // An interface recorded without its number: its uevent still says it is one.
+    const std::string unnumbered = sysfs.AddUsbHid(
+        sysfs.AddUsbDevice("1-4", 2), 0, "0003:046D:C52B.0005", kOneCollection, "hidraw3");
+    std::filesystem::remove(sysfs.Root() + unnumbered + "/../bInterfaceNumber");
+
+    const size_t descriptorsBefore = OpenDescriptors();
+    for (int pass = 0; pass < 2; ++pass)
+    {
+        SCOPED_TRACE(pass);
+        ClearTraceLines();
+        g_dwSysfsOpens = 0;
+        EnumHidDevicesUnder(sysfs.Root().c_str());
+        EXPECT_EQ(TracedHardware(), (std::vector<std::wstring>{
+                                        L"hid#vid_7c2f&pid_2003&mi_00", L"hid#vid_7c2f&pid_2010",
+                                        L"hid#vid_7c2f&pid_2003&mi_02",
+                                        L"hid#vid_7c2f&pid_2003&mi_01", L"hid#vid_046d&pid_c52b"}));
+        // uevent, bInterfaceNumber and report_descriptor per interface, bNumInterfaces per USB
+        // device, and the unnumbered interface's parent uevent.
+        EXPECT_EQ(g_dwSysfsOpens, 5u * 3 + 3 + 1);
+        EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+    }
+}
+
 TEST_F(HidScanLinux, MissingListIsSilentUnreadableListSaysSoOnce)
 {
     FakeSysfs sysfs;
