@@ -31,7 +31,8 @@ uint32_t FindRuleVendors(const wchar_t* path)
     uint32_t found = 0;
     for (const wchar_t* at = path; at != nullptr && *at != L'\0'; ++at)
     {
-        if (!SameTextAt(at, g_ruleVendors[0], kPrefixChars))
+        // Most characters are ruled out by the first letter alone ('V' or 'v').
+        if ((*at | 0x20) != L'v' || !SameTextAt(at, g_ruleVendors[0], kPrefixChars))
             continue;
         for (int vendor = 0; vendor < kRuleVendorCount; ++vendor)
         {
@@ -47,8 +48,12 @@ bool PathContainsText(const wchar_t* path, const wchar_t* pattern)
 {
     if (path == nullptr || pattern == nullptr || *pattern == L'\0')
         return false;
+    const wchar_t first = FoldAsciiCase(*pattern);
     for (; *path != L'\0'; ++path)
     {
+        // A start that cannot match is passed over before the full comparison.
+        if (FoldAsciiCase(*path) != first)
+            continue;
         const wchar_t* p = path;
         const wchar_t* q = pattern;
         while (*p != L'\0' && *q != L'\0' && FoldAsciiCase(*p) == FoldAsciiCase(*q))
