@@ -27,6 +27,8 @@ namespace
 // A uevent is at most a couple of kilobytes; a number attribute a few bytes.
 constexpr size_t kUeventBytes = 4096;
 constexpr size_t kAttributeBytes = 32;
+// What a parent's uevent says when its bInterfaceNumber has already shown it is an interface.
+constexpr char kUsbInterfaceUevent[] = "DEVTYPE=usb_interface\n";
 
 // Reads at most capacity bytes of a file below a device directory. False when it cannot be
 // opened or read, as when its device has just gone away.
@@ -58,25 +60,16 @@ bool ReadFileBytes(int directoryFd, const char* name, unsigned char* out, size_t
     return ok;
 }
 
-// A text attribute, terminated; longer texts are cut. An unreadable one reads as empty.
-bool ReadFileText(int directoryFd, const char* name, char* out, size_t capacity)
-{
-    size_t length = 0;
-    const bool ok = ReadFileBytes(directoryFd, name, reinterpret_cast<unsigned char*>(out),
-                                  capacity - 1, &length);
-    out[ok ? length : 0] = '\0';
-    return ok;
-}
-
 // Follows one relative link lexically: directory is the link's directory below the sysfs
 // root ("/class/hidraw"), target the link's text; out is in the same form. Sysfs links point into
 // devices/ through directories that are never links themselves, so no component needs to be read;
 // this saves the dozen readlink calls per interface that realpath makes.
 bool JoinLinkTarget(const char* directory, const char* target, char* out, size_t capacity)
 {
-    if (target[0] == '/' || !FormatBoundedA(out, capacity, "%s", directory))
+    size_t length = strlen(directory);
+    if (target[0] == '/' || length >= capacity)
         return false;
-    size_t length = strlen(out);
+    memcpy(out, directory, length + 1);
     for (const char* part = target; *part != '\0';)
     {
         const char* end = strchr(part, '/');
@@ -119,11 +112,13 @@ bool ResolveHidDevice(int classFd, const char* name, char* out, size_t capacity)
     const size_t nodeLength = strlen(node);
     const size_t nameLength = strlen(name);
     const size_t tailLength = sizeof "/hidraw/" - 1 + nameLength;
-    if (nodeLength > tailLength && strncmp(node + nodeLength - tailLength, "/hidraw/", 8) == 0 &&
+    if (nodeLength > tailLength && nodeLength - tailLength < capacity &&
+        strncmp(node + nodeLength - tailLength, "/hidraw/", 8) == 0 &&
         strcmp(node + nodeLength - nameLength, name) == 0)
     {
-        node[nodeLength - tailLength] = '\0';
-        return FormatBoundedA(out, capacity, "%s", node);
+        memcpy(out, node, nodeLength - tailLength);
+        out[nodeLength - tailLength] = '\0';
+        return true;
     }
     char linkName[PATH_MAX];
     if (!FormatBoundedA(linkName, sizeof linkName, "%s/device", name))
@@ -142,46 +137,63 @@ struct UsbDeviceFacts
     char interfaceCount[kAttributeBytes];
 };
 
-// The last component of a path below the sysfs root taken off, in place; false at the top.
-bool CutLastComponent(char* path)
+// Where the path's last component starts, at its '/'; 0 when it has none to take off.
+size_t ParentLength(const char* path, size_t length)
 {
-    char* slash = strrchr(path, '/');
-    if (slash == nullptr || slash == path)
-        return false;
-    *slash = '\0';
-    return true;
+    while (length > 0 && path[--length] != '/')
+    {
+    }
+    return length;
 }
 
-// A text attribute of the device at devicePath ("devices/..." below the root).
-bool ReadAttributeText(int rootFd, const char* devicePath, const char* name, char* out,
-                       size_t capacity)
+// Attribute name of the device whose path below the root is the first length characters of
+// devicePath ("devices/..."). False, with nothing read, when it cannot be read.
+bool ReadAttributeBytes(int rootFd, const char* devicePath, size_t length, const char* name,
+                        unsigned char* out, size_t capacity, size_t* got)
 {
     char path[PATH_MAX];
-    if (!FormatBoundedA(path, sizeof path, "%s/%s", devicePath, name))
-    {
-        out[0] = '\0';
+    const size_t nameLength = strlen(name);
+    *got = 0;
+    if (length + 1 + nameLength >= sizeof path)
         return false;
-    }
-    return ReadFileText(rootFd, path, out, capacity);
+    memcpy(path, devicePath, length);
+    path[length] = '/';
+    memcpy(path + length + 1, name, nameLength + 1);
+    return ReadFileBytes(rootFd, path, out, capacity, got);
 }
 
-// bNumInterfaces of the USB device at usbPath, from this pass's earlier reads when there are any.
-// A failed read is not kept: the next interface tries again, as it did before it was shared.
-void ReadInterfaceCount(int rootFd, const char* usbPath, std::vector<UsbDeviceFacts>& usbDevices,
-                        char* out, size_t capacity)
+// The same as a text, terminated; longer texts are cut. An unreadable one reads as empty.
+bool ReadAttributeText(int rootFd, const char* devicePath, size_t length, const char* name,
+                       char* out, size_t capacity)
+{
+    size_t got = 0;
+    const bool ok = ReadAttributeBytes(rootFd, devicePath, length, name,
+                                       reinterpret_cast<unsigned char*>(out), capacity - 1, &got);
+    out[ok ? got : 0] = '\0';
+    return ok;
+}
+
+// bNumInterfaces of the USB device at the first length characters of usbPath, from this pass's
+// earlier reads when there are any. A failed read is not kept: the next interface tries again,
+// as it did before it was shared.
+void ReadInterfaceCount(int rootFd, const char* usbPath, size_t length,
+                        std::vector<UsbDeviceFacts>& usbDevices, char* out, size_t capacity)
 {
     for (const UsbDeviceFacts& known : usbDevices)
     {
-        if (known.path == usbPath)
+        if (known.path.compare(0, std::string::npos, usbPath, length) == 0)
         {
-            FormatBoundedA(out, capacity, "%s", known.interfaceCount);
+            static_assert(sizeof known.interfaceCount == kAttributeBytes);
+            memcpy(out, known.interfaceCount,
+                   capacity < kAttributeBytes ? capacity : kAttributeBytes);
+            out[capacity - 1] = '\0';
             return;
         }
     }
-    if (!ReadAttributeText(rootFd, usbPath, "bNumInterfaces", out, capacity))
+    if (!ReadAttributeText(rootFd, usbPath, length, "bNumInterfaces", out, capacity))
         return;
     UsbDeviceFacts facts;
-    facts.path = usbPath;
+    facts.path.assign(usbPath, length);
     FormatBoundedA(facts.interfaceCount, sizeof facts.interfaceCount, "%s", out);
     usbDevices.push_back(facts);
 }
@@ -191,38 +203,41 @@ void ReadInterfaceCount(int rootFd, const char* usbPath, std::vector<UsbDeviceFa
 void NameHidDevice(int rootFd, const char* relativeDevice, std::vector<UsbDeviceFacts>& usbDevices)
 {
     const char* devicePath = relativeDevice + 1; // below the root, without the leading '/'
+    const size_t deviceLength = strlen(devicePath);
     char hidUevent[kUeventBytes];
-    if (!ReadAttributeText(rootFd, devicePath, "uevent", hidUevent, sizeof hidUevent))
+    if (!ReadAttributeText(rootFd, devicePath, deviceLength, "uevent", hidUevent, sizeof hidUevent))
         return;
 
     // Only a USB HID device looks at its parents, which need not be USB, so missing attributes
     // are normal. A bInterfaceNumber is enough to show a usb_interface parent; its uevent is read
     // only when that is in doubt.
-    char parentUevent[kUeventBytes] = "";
-    char interfaceNumber[kAttributeBytes] = "";
-    char interfaceCount[kAttributeBytes] = "";
-    char parentPath[PATH_MAX];
-    if (IsUsbHidUevent(hidUevent) &&
-        FormatBoundedA(parentPath, sizeof parentPath, "%s", devicePath) &&
-        CutLastComponent(parentPath))
+    char parentUevent[kUeventBytes];
+    char interfaceNumber[kAttributeBytes];
+    char interfaceCount[kAttributeBytes];
+    parentUevent[0] = '\0';
+    interfaceNumber[0] = '\0';
+    interfaceCount[0] = '\0';
+    const size_t parentLength = ParentLength(devicePath, deviceLength);
+    if (IsUsbHidUevent(hidUevent) && parentLength > 0)
     {
-        ReadAttributeText(rootFd, parentPath, "bInterfaceNumber", interfaceNumber,
+        ReadAttributeText(rootFd, devicePath, parentLength, "bInterfaceNumber", interfaceNumber,
                           sizeof interfaceNumber);
         if (IsInterfaceNumberText(interfaceNumber))
-            FormatBoundedA(parentUevent, sizeof parentUevent, "DEVTYPE=usb_interface\n");
+            memcpy(parentUevent, kUsbInterfaceUevent, sizeof kUsbInterfaceUevent);
         else
-            ReadAttributeText(rootFd, parentPath, "uevent", parentUevent, sizeof parentUevent);
-        if (IsUsbInterfaceUevent(parentUevent) && CutLastComponent(parentPath))
-            ReadInterfaceCount(rootFd, parentPath, usbDevices, interfaceCount,
+            ReadAttributeText(rootFd, devicePath, parentLength, "uevent", parentUevent,
+                              sizeof parentUevent);
+        const size_t usbLength = ParentLength(devicePath, parentLength);
+        if (IsUsbInterfaceUevent(parentUevent) && usbLength > 0)
+            ReadInterfaceCount(rootFd, devicePath, usbLength, usbDevices, interfaceCount,
                                sizeof interfaceCount);
     }
 
     // Read last: a device that went away while its other facts were read is caught here.
     unsigned char descriptor[kMaxReportDescriptorBytes];
     size_t descriptorSize = 0;
-    char path[PATH_MAX];
-    if (!FormatBoundedA(path, sizeof path, "%s/report_descriptor", devicePath) ||
-        !ReadFileBytes(rootFd, path, descriptor, sizeof descriptor, &descriptorSize))
+    if (!ReadAttributeBytes(rootFd, devicePath, deviceLength, "report_descriptor", descriptor,
+                            sizeof descriptor, &descriptorSize))
         return;
 
     // The instance is derived from the path below the root, so it does not depend on where
