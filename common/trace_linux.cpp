@@ -1,4 +1,6 @@
-// Trace lines go to standard error on Linux, wide ones as UTF-8.
+// Trace lines go to standard error on Linux, wide ones as UTF-8. The interface lines of a pass
+// are gathered and written together; the rarer narrow lines (the summary, the decision) are
+// written at once, with whatever was gathered before them.
 #include "trace.h"
 
 #include "text_linux.h"
@@ -14,5 +16,5 @@ void TraceWide(const wchar_t* line)
 {
     char bytes[kUtf8PathBytes];
     WideToUtf8(line, bytes, sizeof bytes);
-    WriteText(STDERR_FILENO, bytes);
+    BufferErrorText(bytes);
 }

@@ -7,6 +7,8 @@ uint32_t g_dwBkDevice5G;
 uint32_t g_dwSOCDevice;
 uint32_t g_dwEntryDevice;
 
+const wchar_t* const g_ruleVendors[kRuleVendorCount] = {L"VID_7C2F", L"VID_1BCF", L"VID_04FC"};
+
 namespace
 {
 
@@ -20,29 +22,31 @@ enum RuleKind
 struct ReceiverRule
 {
     RuleKind kind;
+    int vendor; // index in g_ruleVendors: every pattern of the row begins with that text
     const wchar_t* patterns[6];
     uint32_t* counter;
 };
 
 // Evaluated top to bottom; the first row that holds wins.
 const ReceiverRule kReceiverRules[] = {
-    {kRuleSingle, {L"VID_7C2F&PID_2000"}, &g_dwBkDevice24G},
-    {kRuleAnyOf, {L"VID_7C2F&PID_2001", L"VID_7C2F&PID_2002"}, &g_dwBkDevice5G},
-    {kRulePair, {L"VID_1BCF&PID_0501", L"COL01"}, &g_dwSunDevice},
-    {kRuleSingle, {L"VID_1BCF&PID_05C2&MI_00"}, &g_dwSunDevice},
-    {kRulePair, {L"VID_04FC&PID_0538", L"COL01"}, &g_dwSunDevice},
-    {kRulePair, {L"VID_04FC&PID_05DA", L"COL01"}, &g_dwSunDevice},
-    {kRuleSingle, {L"VID_04FC&PID_05D8&MI_00"}, &g_dwSunDevice},
-    {kRulePair, {L"VID_1BCF&PID_0501", L"COL02"}, &g_dwSunDevice2},
-    {kRuleSingle, {L"VID_1BCF&PID_05C2&MI_01"}, &g_dwSunDevice2},
-    {kRulePair, {L"VID_04FC&PID_0538", L"COL02"}, &g_dwSunDevice2},
-    {kRulePair, {L"VID_04FC&PID_05DA", L"COL02"}, &g_dwSunDevice2},
-    {kRuleSingle, {L"VID_04FC&PID_05D8&MI_01"}, &g_dwSunDevice2},
+    {kRuleSingle, 0, {L"VID_7C2F&PID_2000"}, &g_dwBkDevice24G},
+    {kRuleAnyOf, 0, {L"VID_7C2F&PID_2001", L"VID_7C2F&PID_2002"}, &g_dwBkDevice5G},
+    {kRulePair, 1, {L"VID_1BCF&PID_0501", L"COL01"}, &g_dwSunDevice},
+    {kRuleSingle, 1, {L"VID_1BCF&PID_05C2&MI_00"}, &g_dwSunDevice},
+    {kRulePair, 2, {L"VID_04FC&PID_0538", L"COL01"}, &g_dwSunDevice},
+    {kRulePair, 2, {L"VID_04FC&PID_05DA", L"COL01"}, &g_dwSunDevice},
+    {kRuleSingle, 2, {L"VID_04FC&PID_05D8&MI_00"}, &g_dwSunDevice},
+    {kRulePair, 1, {L"VID_1BCF&PID_0501", L"COL02"}, &g_dwSunDevice2},
+    {kRuleSingle, 1, {L"VID_1BCF&PID_05C2&MI_01"}, &g_dwSunDevice2},
+    {kRulePair, 2, {L"VID_04FC&PID_0538", L"COL02"}, &g_dwSunDevice2},
+    {kRulePair, 2, {L"VID_04FC&PID_05DA", L"COL02"}, &g_dwSunDevice2},
+    {kRuleSingle, 2, {L"VID_04FC&PID_05D8&MI_01"}, &g_dwSunDevice2},
     {kRuleAnyOf,
+     0,
      {L"VID_7C2F&PID_2003", L"VID_7C2F&PID_2004", L"VID_7C2F&PID_2005", L"VID_7C2F&PID_2006",
       L"VID_7C2F&PID_2007", L"VID_7C2F&PID_2008"},
      &g_dwSOCDevice},
-    {kRuleAnyOf, {L"VID_7C2F&PID_2010", L"VID_7C2F&PID_1100"}, &g_dwEntryDevice},
+    {kRuleAnyOf, 0, {L"VID_7C2F&PID_2010", L"VID_7C2F&PID_1100"}, &g_dwEntryDevice},
 };
 
 bool RuleHolds(const ReceiverRule& rule, const wchar_t* devicePath)
@@ -86,9 +90,11 @@ bool AnyDeviceCounted()
 
 void ClassifyDevicePath(const wchar_t* devicePath)
 {
+    // A row of a vendor the path cannot hold is passed over without a search.
+    const uint32_t vendors = FindRuleVendors(devicePath);
     for (const ReceiverRule& rule : kReceiverRules)
     {
-        if (RuleHolds(rule, devicePath))
+        if (((vendors >> rule.vendor) & 1u) != 0 && RuleHolds(rule, devicePath))
         {
             ++*rule.counter;
             return;

@@ -1,5 +1,7 @@
-// Lists the HID interfaces from sysfs and names each as Windows would. Plain opendir, readdir,
-// open, read and readlink on purpose: test harnesses that fake sysfs intercept exactly those.
+// Lists the HID interfaces from sysfs and names each as Windows would. The sysfs root is opened
+// by name, as test harnesses that fake sysfs intercept that; everything below it is opened
+// relative to it (openat, readlinkat), which costs one path lookup per attribute and no
+// directory handle per device.
 #include "hid_scan_linux.h"
 #include "hid_scan.h"
 
@@ -13,10 +15,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+uint32_t g_dwSysfsOpens;
 
 namespace
 {
@@ -24,6 +27,8 @@ namespace
 // A uevent is at most a couple of kilobytes; a number attribute a few bytes.
 constexpr size_t kUeventBytes = 4096;
 constexpr size_t kAttributeBytes = 32;
+// What a parent's uevent says when its bInterfaceNumber has already shown it is an interface.
+constexpr char kUsbInterfaceUevent[] = "DEVTYPE=usb_interface\n";
 
 // Reads at most capacity bytes of a file below a device directory. False when it cannot be
 // opened or read, as when its device has just gone away.
@@ -31,6 +36,7 @@ bool ReadFileBytes(int directoryFd, const char* name, unsigned char* out, size_t
                    size_t* length)
 {
     *length = 0;
+    ++g_dwSysfsOpens;
     const int fd = openat(directoryFd, name, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -54,25 +60,16 @@ bool ReadFileBytes(int directoryFd, const char* name, unsigned char* out, size_t
     return ok;
 }
 
-// A text attribute, terminated; longer texts are cut. An unreadable one reads as empty.
-bool ReadFileText(int directoryFd, const char* name, char* out, size_t capacity)
-{
-    size_t length = 0;
-    const bool ok = ReadFileBytes(directoryFd, name, reinterpret_cast<unsigned char*>(out),
-                                  capacity - 1, &length);
-    out[ok ? length : 0] = '\0';
-    return ok;
-}
-
 // Follows one relative link lexically: directory is the link's directory below the sysfs
 // root ("/class/hidraw"), target the link's text; out is in the same form. Sysfs links point into
 // devices/ through directories that are never links themselves, so no component needs to be read;
 // this saves the dozen readlink calls per interface that realpath makes.
 bool JoinLinkTarget(const char* directory, const char* target, char* out, size_t capacity)
 {
-    if (target[0] == '/' || !FormatBoundedA(out, capacity, "%s", directory))
+    size_t length = strlen(directory);
+    if (target[0] == '/' || length >= capacity)
         return false;
-    size_t length = strlen(out);
+    memcpy(out, directory, length + 1);
     for (const char* part = target; *part != '\0';)
     {
         const char* end = strchr(part, '/');
@@ -99,48 +96,148 @@ bool JoinLinkTarget(const char* directory, const char* target, char* out, size_t
     return true;
 }
 
-// The HID device behind one hidraw entry, as a path below the sysfs root ("/devices/...").
-bool ResolveHidDevice(const char* classDirectory, const char* name, char* out, size_t capacity)
+// The HID device behind one hidraw entry, as a path below the sysfs root ("/devices/..."). The
+// class link's target is <hid>/hidraw/<name>, so the HID device is its grandparent; only a
+// target of another shape costs a read of the node's device link.
+bool ResolveHidDevice(int classFd, const char* name, char* out, size_t capacity)
 {
-    char path[PATH_MAX];
     char target[PATH_MAX];
     char node[PATH_MAX];
-    if (!FormatBoundedA(path, sizeof path, "%s/%s", classDirectory, name))
-        return false;
-    ssize_t length = readlink(path, target, sizeof target - 1);
+    ssize_t length = readlinkat(classFd, name, target, sizeof target - 1);
     if (length <= 0)
         return false;
     target[length] = '\0';
-    if (!JoinLinkTarget("/class/hidraw", target, node, sizeof node) ||
-        !FormatBoundedA(path, sizeof path, "%s/%s/device", classDirectory, name))
+    if (!JoinLinkTarget("/class/hidraw", target, node, sizeof node))
         return false;
-    length = readlink(path, target, sizeof target - 1);
+    const size_t nodeLength = strlen(node);
+    const size_t nameLength = strlen(name);
+    const size_t tailLength = sizeof "/hidraw/" - 1 + nameLength;
+    if (nodeLength > tailLength && nodeLength - tailLength < capacity &&
+        strncmp(node + nodeLength - tailLength, "/hidraw/", 8) == 0 &&
+        strcmp(node + nodeLength - nameLength, name) == 0)
+    {
+        memcpy(out, node, nodeLength - tailLength);
+        out[nodeLength - tailLength] = '\0';
+        return true;
+    }
+    char linkName[PATH_MAX];
+    if (!FormatBoundedA(linkName, sizeof linkName, "%s/device", name))
+        return false;
+    length = readlinkat(classFd, linkName, target, sizeof target - 1);
     if (length <= 0)
         return false;
     target[length] = '\0';
     return JoinLinkTarget(node, target, out, capacity);
 }
 
-// Names every path of one HID device, its facts read relative to its open directory.
-void NameHidDevice(int deviceFd, const char* relativeDevice)
+// What the interfaces of one USB device share, read once per pass.
+struct UsbDeviceFacts
 {
+    std::string path;
+    char interfaceCount[kAttributeBytes];
+};
+
+// Where the path's last component starts, at its '/'; 0 when it has none to take off.
+size_t ParentLength(const char* path, size_t length)
+{
+    while (length > 0 && path[--length] != '/')
+    {
+    }
+    return length;
+}
+
+// Attribute name of the device whose path below the root is the first length characters of
+// devicePath ("devices/..."). False, with nothing read, when it cannot be read.
+bool ReadAttributeBytes(int rootFd, const char* devicePath, size_t length, const char* name,
+                        unsigned char* out, size_t capacity, size_t* got)
+{
+    char path[PATH_MAX];
+    const size_t nameLength = strlen(name);
+    *got = 0;
+    if (length + 1 + nameLength >= sizeof path)
+        return false;
+    memcpy(path, devicePath, length);
+    path[length] = '/';
+    memcpy(path + length + 1, name, nameLength + 1);
+    return ReadFileBytes(rootFd, path, out, capacity, got);
+}
+
+// The same as a text, terminated; longer texts are cut. An unreadable one reads as empty.
+bool ReadAttributeText(int rootFd, const char* devicePath, size_t length, const char* name,
+                       char* out, size_t capacity)
+{
+    size_t got = 0;
+    const bool ok = ReadAttributeBytes(rootFd, devicePath, length, name,
+                                       reinterpret_cast<unsigned char*>(out), capacity - 1, &got);
+    out[ok ? got : 0] = '\0';
+    return ok;
+}
+
+// bNumInterfaces of the USB device at the first length characters of usbPath, from this pass's
+// earlier reads when there are any. A failed read is not kept: the next interface tries again,
+// as it did before it was shared.
+void ReadInterfaceCount(int rootFd, const char* usbPath, size_t length,
+                        std::vector<UsbDeviceFacts>& usbDevices, char* out, size_t capacity)
+{
+    for (const UsbDeviceFacts& known : usbDevices)
+    {
+        if (known.path.compare(0, std::string::npos, usbPath, length) == 0)
+        {
+            static_assert(sizeof known.interfaceCount == kAttributeBytes);
+            memcpy(out, known.interfaceCount,
+                   capacity < kAttributeBytes ? capacity : kAttributeBytes);
+            out[capacity - 1] = '\0';
+            return;
+        }
+    }
+    if (!ReadAttributeText(rootFd, usbPath, length, "bNumInterfaces", out, capacity))
+        return;
+    UsbDeviceFacts facts;
+    facts.path.assign(usbPath, length);
+    FormatBoundedA(facts.interfaceCount, sizeof facts.interfaceCount, "%s", out);
+    usbDevices.push_back(facts);
+}
+
+// Names every path of one HID device; each attribute is opened relative to the sysfs root.
+// A device that is gone, or whose attributes cannot be read, yields nothing.
+void NameHidDevice(int rootFd, const char* relativeDevice, std::vector<UsbDeviceFacts>& usbDevices)
+{
+    const char* devicePath = relativeDevice + 1; // below the root, without the leading '/'
+    const size_t deviceLength = strlen(devicePath);
     char hidUevent[kUeventBytes];
-    if (!ReadFileText(deviceFd, "uevent", hidUevent, sizeof hidUevent))
+    if (!ReadAttributeText(rootFd, devicePath, deviceLength, "uevent", hidUevent, sizeof hidUevent))
         return;
 
-    // The direct parent, and its parent; neither need be USB, so missing attributes are normal.
+    // Only a USB HID device looks at its parents, which need not be USB, so missing attributes
+    // are normal. A bInterfaceNumber is enough to show a usb_interface parent; its uevent is read
+    // only when that is in doubt.
     char parentUevent[kUeventBytes];
     char interfaceNumber[kAttributeBytes];
     char interfaceCount[kAttributeBytes];
-    ReadFileText(deviceFd, "../uevent", parentUevent, sizeof parentUevent);
-    ReadFileText(deviceFd, "../bInterfaceNumber", interfaceNumber, sizeof interfaceNumber);
-    ReadFileText(deviceFd, "../../bNumInterfaces", interfaceCount, sizeof interfaceCount);
+    parentUevent[0] = '\0';
+    interfaceNumber[0] = '\0';
+    interfaceCount[0] = '\0';
+    const size_t parentLength = ParentLength(devicePath, deviceLength);
+    if (IsUsbHidUevent(hidUevent) && parentLength > 0)
+    {
+        ReadAttributeText(rootFd, devicePath, parentLength, "bInterfaceNumber", interfaceNumber,
+                          sizeof interfaceNumber);
+        if (IsInterfaceNumberText(interfaceNumber))
+            memcpy(parentUevent, kUsbInterfaceUevent, sizeof kUsbInterfaceUevent);
+        else
+            ReadAttributeText(rootFd, devicePath, parentLength, "uevent", parentUevent,
+                              sizeof parentUevent);
+        const size_t usbLength = ParentLength(devicePath, parentLength);
+        if (IsUsbInterfaceUevent(parentUevent) && usbLength > 0)
+            ReadInterfaceCount(rootFd, devicePath, usbLength, usbDevices, interfaceCount,
+                               sizeof interfaceCount);
+    }
 
     // Read last: a device that went away while its other facts were read is caught here.
     unsigned char descriptor[kMaxReportDescriptorBytes];
     size_t descriptorSize = 0;
-    if (!ReadFileBytes(deviceFd, "report_descriptor", descriptor, sizeof descriptor,
-                       &descriptorSize))
+    if (!ReadAttributeBytes(rootFd, devicePath, deviceLength, "report_descriptor", descriptor,
+                            sizeof descriptor, &descriptorSize))
         return;
 
     // The instance is derived from the path below the root, so it does not depend on where
@@ -157,43 +254,32 @@ void NameHidDevice(int deviceFd, const char* relativeDevice)
     }
 }
 
-// The HID device behind one hidraw entry. A device that is gone, or whose attributes cannot be
-// read, yields nothing. Its directory is opened once, so each attribute is a short lookup.
-void VisitHidraw(const char* sysfsRoot, const char* classDirectory, const char* name)
+void ReportUnreadableList(const char* sysfsRoot)
 {
-    char relativeDevice[PATH_MAX];
-    char devicePath[PATH_MAX];
-    if (!ResolveHidDevice(classDirectory, name, relativeDevice, sizeof relativeDevice) ||
-        !FormatBoundedA(devicePath, sizeof devicePath, "%s%s", sysfsRoot, relativeDevice))
-        return;
-    const int deviceFd = open(devicePath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (deviceFd < 0)
-        return;
-    NameHidDevice(deviceFd, relativeDevice);
-    close(deviceFd);
+    char line[PATH_MAX + 64];
+    FormatBoundedA(line, sizeof line, "opendir %s/class/hidraw failed: %x\n", sysfsRoot,
+                   static_cast<unsigned>(errno));
+    WriteText(STDOUT_FILENO, line);
 }
 
-} // namespace
-
-void EnumHidDevicesUnder(const char* sysfsRoot)
+// The hidraw entries, sorted, so that a pass lists the same devices in the same order every time.
+void NameHidrawDevices(int rootFd, const char* sysfsRoot)
 {
-    char classDirectory[PATH_MAX];
-    if (!FormatBoundedA(classDirectory, sizeof classDirectory, "%s/class/hidraw", sysfsRoot))
-        return;
-    DIR* directory = opendir(classDirectory);
-    if (directory == nullptr)
+    const int classFd = openat(rootFd, "class/hidraw", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (classFd < 0)
     {
         // A machine that never registered a hidraw device has no list at all: no interfaces.
         if (errno != ENOENT)
-        {
-            char line[PATH_MAX + 64];
-            FormatBoundedA(line, sizeof line, "opendir %s failed: %x\n", classDirectory,
-                           static_cast<unsigned>(errno));
-            WriteText(STDOUT_FILENO, line);
-        }
+            ReportUnreadableList(sysfsRoot);
         return;
     }
-    // Sorted, so that a pass lists the same devices in the same order every time.
+    DIR* directory = fdopendir(classFd);
+    if (directory == nullptr)
+    {
+        ReportUnreadableList(sysfsRoot);
+        close(classFd);
+        return;
+    }
     std::vector<std::string> names;
     // A read error ends the list as its end would.
     while (const dirent* entry = readdir(directory))
@@ -201,11 +287,34 @@ void EnumHidDevicesUnder(const char* sysfsRoot)
         if (entry->d_name[0] != '.')
             names.emplace_back(entry->d_name);
     }
-    closedir(directory);
     std::sort(names.begin(), names.end());
 
+    std::vector<UsbDeviceFacts> usbDevices;
     for (const std::string& name : names)
-        VisitHidraw(sysfsRoot, classDirectory, name.c_str());
+    {
+        char relativeDevice[PATH_MAX];
+        if (ResolveHidDevice(classFd, name.c_str(), relativeDevice, sizeof relativeDevice))
+            NameHidDevice(rootFd, relativeDevice, usbDevices);
+    }
+    // Also closes classFd.
+    closedir(directory);
+}
+
+} // namespace
+
+void EnumHidDevicesUnder(const char* sysfsRoot)
+{
+    const int rootFd = open(sysfsRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0)
+    {
+        if (errno != ENOENT)
+            ReportUnreadableList(sysfsRoot);
+        return;
+    }
+    NameHidrawDevices(rootFd, sysfsRoot);
+    close(rootFd);
+    // One write for the pass's trace lines, before any wait that follows it.
+    FlushErrorText();
 }
 
 void EnumHidDevices()

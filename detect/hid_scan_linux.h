@@ -3,3 +3,8 @@
 
 // One pass over <sysfsRoot>/class/hidraw; EnumHidDevices is this with "/sys".
 void EnumHidDevicesUnder(const char* sysfsRoot);
+
+#include <cstdint>
+
+// Attribute files the passes have tried to open, one system call each; tests count them.
+extern uint32_t g_dwSysfsOpens;

@@ -107,20 +107,6 @@ bool ParseAttributeNumber(const char* text, unsigned base, uint32_t* value)
     return true;
 }
 
-bool IsUsbInterface(const char* parentUevent)
-{
-    const char* type = FindUeventValue(parentUevent, "DEVTYPE");
-    if (type == nullptr)
-        return false;
-    const char* expected = "usb_interface";
-    while (*expected != '\0' && *type == *expected)
-    {
-        ++type;
-        ++expected;
-    }
-    return *expected == '\0' && IsLineEnd(*type);
-}
-
 // Fixed-width lower-case hex, as %0Nx would give.
 void HexText(uint32_t value, int digits, wchar_t* out)
 {
@@ -173,6 +159,34 @@ uint32_t InstanceHash(const char* devicePath, bool dropSequence)
 
 } // namespace
 
+bool IsUsbInterfaceUevent(const char* parentUevent)
+{
+    const char* type = FindUeventValue(TextOrEmpty(parentUevent), "DEVTYPE");
+    if (type == nullptr)
+        return false;
+    const char* expected = "usb_interface";
+    while (*expected != '\0' && *type == *expected)
+    {
+        ++type;
+        ++expected;
+    }
+    return *expected == '\0' && IsLineEnd(*type);
+}
+
+bool IsUsbHidUevent(const char* hidUevent)
+{
+    uint32_t bus = 0;
+    uint32_t vendor = 0;
+    uint32_t product = 0;
+    return ParseHidId(TextOrEmpty(hidUevent), &bus, &vendor, &product) && (bus & 0xFFFF) == kBusUsb;
+}
+
+bool IsInterfaceNumberText(const char* text)
+{
+    uint32_t number = 0;
+    return ParseAttributeNumber(TextOrEmpty(text), 16, &number) && number <= 0xFF;
+}
+
 void DescribeHidInterface(const HidSysfsFacts& facts, HidInterfaceIdentity* identity)
 {
     identity->hardwareId[0] = L'\0';
@@ -201,7 +215,8 @@ void DescribeHidInterface(const HidSysfsFacts& facts, HidInterfaceIdentity* iden
 
     // Only a direct usb_interface parent gives USB facts: a HID device that a driver creates
     // under a receiver must not take on the receiver's interface or product.
-    const bool usbInterface = bus == kBusUsb && IsUsbInterface(TextOrEmpty(facts.parentUevent));
+    const bool usbInterface =
+        bus == kBusUsb && IsUsbInterfaceUevent(TextOrEmpty(facts.parentUevent));
     wchar_t acpiName[kMaxAcpiNameChars + 1];
     AcpiName(hidUevent, acpiName, sizeof acpiName / sizeof acpiName[0]);
 

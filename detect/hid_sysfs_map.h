@@ -39,6 +39,13 @@ struct HidInterfaceIdentity
     uint32_t keyboardPaths[kMaxTopLevelCollections / 32];
 };
 
+// What decides which parent facts a pass reads: a USB HID device (HID_ID bus 0003) takes them
+// only from a usb_interface parent (DEVTYPE=usb_interface), and only such a parent has a
+// bInterfaceNumber ("01\n", hex, at most ff).
+bool IsUsbHidUevent(const char* hidUevent);
+bool IsUsbInterfaceUevent(const char* parentUevent);
+bool IsInterfaceNumberText(const char* text);
+
 // Shapes of the hardware part, by bus:
 //   USB with a usb_interface as direct parent: hid#vid_vvvv&pid_pppp, plus &mi_nn when the USB
 //     device has more than one interface;

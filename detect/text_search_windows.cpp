@@ -8,3 +8,8 @@ bool PathContainsText(const wchar_t* path, const wchar_t* pattern)
 {
     return StrStrIW(path, pattern) != nullptr;
 }
+
+uint32_t FindRuleVendors(const wchar_t* /*path: the shell's search is asked for each pattern*/)
+{
+    return (1u << kRuleVendorCount) - 1;
+}

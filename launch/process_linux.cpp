@@ -1,6 +1,8 @@
 // The launcher's own process state and the processes it starts.
 #include "process_linux.h"
 
+#include "text_linux.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -73,6 +75,8 @@ void PrepareProcess()
 int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* const environment[],
                  bool ownSession, int standardInput, int handedDescriptor)
 {
+    // The child writes to the same standard error: the trace lines gathered so far come first.
+    FlushErrorText();
     MarkDescriptorsCloseOnExec();
     posix_spawnattr_t attributes;
     int error = posix_spawnattr_init(&attributes);

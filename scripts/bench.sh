@@ -22,7 +22,7 @@ case "${1:-}" in
     ;;
 esac
 
-ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" libbenchmark-dev libhidapi-dev pkg-config umockdev \
+ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" libbenchmark-dev libhidapi-dev pkg-config umockdev strace \
     time util-linux python3 >&2
 
 cmake --preset linux >/dev/null

@@ -113,6 +113,8 @@ TEST(RuleOrder, FirstMatchingRowWinsAndCountsOnce)
     // A path naming two identities is counted by the earlier row only.
     EXPECT_EQ(Count(L"vid_7c2f&pid_2003 vid_7c2f&pid_2000"), kBk24G);
     EXPECT_EQ(Count(L"vid_1bcf&pid_0501&col02 col01"), kSun);
+    // A receiver's identity after another vendor's is still found.
+    EXPECT_EQ(Count(L"vid_046d&pid_c52b vid_7c2f&pid_9999 VID_04fc&pid_05d8&mi_01"), kSun2);
 }
 
 TEST(RuleOrder, EachInterfaceCountsSeparately)

@@ -2,6 +2,11 @@
 // the same umockdev testbed. Prints: interfaces seen by each, then the median microseconds of
 // each, for ROUNDS rounds (first argument, default 50). Trace lines go to standard error;
 // send it to /dev/null so both sides pay only for their own work.
+//
+//   bench_scan --only ours|hidapi PASSES
+//
+// runs PASSES passes of one side and nothing else, for counting its system calls (strace -c -f):
+// the difference between one pass and none is the pass's own.
 #include "device_rules.h"
 #include "hid_scan.h"
 
@@ -11,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace
@@ -31,8 +37,29 @@ double MicrosecondsSince(Clock::time_point start)
 
 } // namespace
 
+int OnlyOneSide(const char* side, int passes)
+{
+    const bool ours = strcmp(side, "ours") == 0;
+    if (!ours && hid_init() != 0)
+        return 1;
+    for (int pass = 0; pass < passes; ++pass)
+    {
+        if (ours)
+        {
+            EnumHidDevices();
+            continue;
+        }
+        hid_free_enumeration(hid_enumerate(0, 0));
+    }
+    if (!ours)
+        hid_exit();
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 4 && strcmp(argv[1], "--only") == 0)
+        return OnlyOneSide(argv[2], atoi(argv[3]));
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 50;
     if (hid_init() != 0)
         return 1;

@@ -34,6 +34,13 @@ def row(measure, figure, goal="", note=""):
     rows.append((measure, figure, goal, note))
 
 
+def load():
+    """The machine's load while the figures were taken, for whoever compares them."""
+    with open("/proc/loadavg") as averages:
+        one, five = averages.read().split()[:2]
+    return f"load average {one} (1 min), {five} (5 min) on {os.cpu_count()} CPUs"
+
+
 def testbed(directory, count):
     path = os.path.join(directory, f"testbed{count}.umockdev")
     with open(path, "w") as out:
@@ -60,33 +67,121 @@ def scan_against_hidapi(build, directory):
                               os.path.join(build, "bin", "bench_scan"), "5" if QUICK else "50"],
                              capture_output=True, text=True, check=True).stdout.split()
         ours, theirs = float(out[2]), float(out[3])
-        goal = "ours <= 0.5 x hidapi" if count == 64 else ""
-        verdict = ("met" if ours <= theirs / 2 else "missed") if count == 64 else ""
+        goal = "ours <= 0.05 x hidapi" if count == 64 else ""
+        verdict = ("met" if ours <= theirs * 0.05 else "missed") if count == 64 else ""
         row(f"(b) one detection pass, {count} interfaces (ours / hidapi hid_enumerate)",
             f"{ours:.0f} us / {theirs:.0f} us = {ours / theirs:.3f}", goal, verdict)
 
 
-def timed_runs(command):
-    """Median wall time in ms and the largest peak RSS in KiB over ROUNDS runs.
+# What umockdev's preloaded library calls for its own bookkeeping around each intercepted call;
+# its failed readlink and access calls (probing whether a path is faked) are left out too.
+UMOCKDEV_OWN = ("rt_sigprocmask", "getcwd")
+UMOCKDEV_FAILED = ("readlink", "access")
+SYSCALL_INTERFACES = 64
 
-    The last element of command is the program; the ones before it wrap it (umockdev-run, a
-    mount namespace). GNU time reports the peak: a program started straight from Python would
-    report Python's own size, which the kernel carries over exec as the high-water mark.
+
+def strace_counts(command):
+    """{syscall: (calls, errors)} from strace -c -f over command (the last element is the program
+    and its arguments follow the wrappers)."""
+    with tempfile.NamedTemporaryFile("r") as table:
+        wrappers, program = command
+        subprocess.run(wrappers + ["strace", "-c", "-f", "-o", table.name] + program,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        counts = {}
+        for line in table.read().splitlines():
+            fields = line.split()
+            if len(fields) < 5 or not fields[3].isdigit() or fields[-1] == "total":
+                continue
+            errors = int(fields[4]) if len(fields) == 6 else 0
+            counts[fields[-1]] = (int(fields[3]), errors)
+        return counts
+
+
+def pass_syscalls(wrappers, build, side, umockdev):
+    """System calls of one pass of side ("ours" or "hidapi"): one pass minus none, per interface,
+    as (total, {syscall: calls}) with umockdev's own calls left out when it intercepts."""
+    program = [os.path.join(build, "bin", "bench_scan"), "--only", side]
+    one = strace_counts((wrappers, program + ["1"]))
+    none = strace_counts((wrappers, program + ["0"]))
+    per = {}
+    for name, (calls, errors) in one.items():
+        base_calls, base_errors = none.get(name, (0, 0))
+        calls -= base_calls
+        if umockdev and name in UMOCKDEV_OWN:
+            continue
+        if umockdev and name in UMOCKDEV_FAILED:
+            calls -= errors - base_errors
+        if calls > 0:
+            per[name] = calls / SYSCALL_INTERFACES
+    return sum(per.values()), per
+
+
+def breakdown(per):
+    return ", ".join(f"{name} {calls:.2g}" for name, calls in
+                     sorted(per.items(), key=lambda item: -item[1]) if calls >= 0.05)
+
+
+def syscalls_per_interface(build, directory):
+    if shutil.which("strace") is None:
+        row("(f) system calls per interface", "failed", "", "strace is missing")
+        return
+    bed = testbed(directory, SYSCALL_INTERFACES)
+    umockdev = ["umockdev-run", "-d", bed, "--"]
+    ours, ours_per = pass_syscalls(umockdev, build, "ours", True)
+    theirs, theirs_per = pass_syscalls(umockdev, build, "hidapi", True)
+    row(f"(f) system calls per interface, one pass at {SYSCALL_INTERFACES} interfaces under "
+        "umockdev, its own calls left out (ours / hidapi)", f"{ours:.1f} / {theirs:.0f}", "", "")
+    row("(f) ours, by call", breakdown(ours_per))
+    row("(f) hidapi, by call", breakdown(theirs_per))
+    if os.geteuid() != 0:
+        row("(f) system calls per interface, plain files over /sys", "skipped", "",
+            "needs root for the mount namespace")
+        return
+    total, per = pass_syscalls(bind_sysfs(plain_tree(directory)), build, "ours", False)
+    row("(f) system calls per interface, ours, plain files over /sys (nothing intercepted)",
+        f"{total:.1f} ({breakdown(per)})", "<= 12", "met" if total <= 12 else "missed")
+
+
+def plain_tree(directory):
+    """The 64 interfaces as plain files (made once), for binding over /sys."""
+    tree = os.path.join(directory, "sys64")
+    if not os.path.isdir(tree):
+        subprocess.run([sys.executable, os.path.join(HERE, "make_testbed.py"), "64", "--tree",
+                        tree], check=True)
+    return tree
+
+
+def bind_sysfs(tree):
+    """Wrappers that run a program in a private mount namespace with tree over /sys."""
+    return ["unshare", "--mount", "--propagation", "private", "--", "sh", "-c",
+            'mount --bind "$0" /sys && exec "$@"', tree]
+
+
+def timed_runs(wrappers, programs):
+    """For each program: median wall time in ms and the largest peak RSS in KiB over ROUNDS
+    runs, the programs taking turns (one, two, one, two ...) so that a change in the machine's
+    load falls on all of them alike.
+
+    wrappers run before each program (umockdev-run, a mount namespace). GNU time reports the
+    peak: a program started straight from Python would report Python's own size, which the
+    kernel carries over exec as the high-water mark.
     """
     probe = ("import subprocess, sys, time\n"
              "start = time.perf_counter()\n"
              "subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)\n"
              "print((time.perf_counter() - start) * 1000)\n")
-    times, peaks = [], []
+    times = [[] for _ in programs]
+    peaks = [[] for _ in programs]
     with tempfile.NamedTemporaryFile("r") as peak:
         for _ in range(ROUNDS):
-            out = subprocess.run(command[:-1] + [sys.executable, "-c", probe, "/usr/bin/time",
-                                                 "-f", "%M", "-o", peak.name, command[-1]],
-                                 capture_output=True, text=True, check=True).stdout
-            times.append(float(out))
-            peak.seek(0)
-            peaks.append(int(peak.read().split()[-1]))
-    return statistics.median(times), max(peaks)
+            for index, program in enumerate(programs):
+                out = subprocess.run(wrappers + [sys.executable, "-c", probe, "/usr/bin/time",
+                                                 "-f", "%M", "-o", peak.name, program],
+                                     capture_output=True, text=True, check=True).stdout
+                times[index].append(float(out))
+                peak.seek(0)
+                peaks[index].append(int(peak.read().split()[-1]))
+    return [(statistics.median(t), max(p)) for t, p in zip(times, peaks)]
 
 
 def whole_run(build, directory):
@@ -105,26 +200,21 @@ def whole_run(build, directory):
 
     # Plain files bind-mounted over /sys in a private mount namespace: the launcher reads them
     # as it reads the kernel's, with nothing intercepting its calls.
-    tree = os.path.join(directory, "sys64")
-    subprocess.run([sys.executable, os.path.join(HERE, "make_testbed.py"), "64", "--tree", tree],
-                   check=True)
-    wrap = ["unshare", "--mount", "--propagation", "private", "--", "sh", "-c",
-            'mount --bind "$0" /sys && exec "$@"', tree]
-    launcher_ms, launcher_kib = timed_runs(wrap + [launcher])
-    trivial_ms, trivial_kib = timed_runs(wrap + [trivial])
+    tree = plain_tree(directory)
+    (launcher_ms, launcher_kib), (trivial_ms, trivial_kib) = timed_runs(
+        bind_sysfs(tree), [launcher, trivial])
     cost = launcher_ms - trivial_ms
-    row("(c) whole native run beyond its 500 ms wait, 64 interfaces (launcher - trivial)",
-        f"{launcher_ms:.1f} ms - {trivial_ms:.1f} ms = {cost:.1f} ms", "< 5 ms",
-        "met" if cost < 5 else "missed")
+    row("(c) whole native run beyond its 500 ms wait, 64 interfaces (launcher - trivial, "
+        "taking turns)", f"{launcher_ms:.1f} ms - {trivial_ms:.1f} ms = {cost:.1f} ms",
+        "<= 2 ms on a quiet core", "met" if cost <= 2 else "missed")
     row("(d) peak memory, native run with 64 interfaces (launcher / trivial)",
         f"{launcher_kib / 1024:.2f} MiB / {trivial_kib / 1024:.2f} MiB", "< 4 MB",
         "met" if launcher_kib * 1024 < 4e6 else "missed")
 
     # The same under umockdev, whose interception of every file call is part of the figure.
     bed = testbed(directory, 64)
-    wrap = ["umockdev-run", "-d", bed, "--"]
-    launcher_ms, _ = timed_runs(wrap + [launcher])
-    trivial_ms, _ = timed_runs(wrap + [trivial])
+    (launcher_ms, _), (trivial_ms, _) = timed_runs(["umockdev-run", "-d", bed, "--"],
+                                                   [launcher, trivial])
     row("(c) the same under umockdev (launcher - trivial)",
         f"{launcher_ms:.1f} ms - {trivial_ms:.1f} ms = {launcher_ms - trivial_ms:.1f} ms", "",
         "umockdev intercepts each file call")
@@ -154,9 +244,11 @@ def main():
     with tempfile.TemporaryDirectory() as directory:
         classify_throughput(build)
         scan_against_hidapi(build, directory)
+        syscalls_per_interface(build, directory)
         whole_run(build, directory)
     if windows_build:
         windows(windows_build)
+    row("machine", load())
     print("| Measure | Figure | Goal | |")
     print("|---|---|---|---|")
     for measure, figure, goal, note in rows:

@@ -2,12 +2,19 @@
 #include "fake_sysfs.h"
 #include "hid_scan.h"
 #include "hid_scan_linux.h"
+#include "text_linux.h"
 #include "trace_capture.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <regex>
+#include <sstream>
+#include <unistd.h>
 
 namespace
 {
@@ -135,6 +142,47 @@ TEST_F(HidScanLinux, InterfacesThatVanishAreSkipped)
     EXPECT_EQ(CurrentCounters(), (Counters{0, 0, 0, 0, 0, 1}));
 }
 
+size_t OpenDescriptors()
+{
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+TEST_F(HidScanLinux, SharedUsbFactsAreReadOncePerPassAndNoHandleOutlivesIt)
+{
+    FakeSysfs sysfs;
+    // Sorted, the hidraw names take the interfaces of the first device out of turn.
+    const std::string soc = sysfs.AddUsbDevice("1-2", 3);
+    sysfs.AddUsbHid(soc, 0, "0003:7C2F:2003.0001", kOneCollection, "hidraw0");
+    sysfs.AddUsbHid(soc, 1, "0003:7C2F:2003.0002", kOneCollection, "hidraw2");
+    sysfs.AddUsbHid(soc, 2, "0003:7C2F:2003.0003", kOneCollection, "hidraw10");
+    sysfs.AddUsbHid(sysfs.AddUsbDevice("1-3", 1), 0, "0003:7C2F:2010.0004", kOneCollection,
+                    "hidraw1");
+    // An interface recorded without its number: its uevent still says it is one.
+    const std::string unnumbered = sysfs.AddUsbHid(
+        sysfs.AddUsbDevice("1-4", 2), 0, "0003:046D:C52B.0005", kOneCollection, "hidraw3");
+    std::filesystem::remove(sysfs.Root() + unnumbered + "/../bInterfaceNumber");
+
+    const size_t descriptorsBefore = OpenDescriptors();
+    for (int pass = 0; pass < 2; ++pass)
+    {
+        SCOPED_TRACE(pass);
+        ClearTraceLines();
+        g_dwSysfsOpens = 0;
+        EnumHidDevicesUnder(sysfs.Root().c_str());
+        EXPECT_EQ(TracedHardware(), (std::vector<std::wstring>{
+                                        L"hid#vid_7c2f&pid_2003&mi_00", L"hid#vid_7c2f&pid_2010",
+                                        L"hid#vid_7c2f&pid_2003&mi_02",
+                                        L"hid#vid_7c2f&pid_2003&mi_01", L"hid#vid_046d&pid_c52b"}));
+        // uevent, bInterfaceNumber and report_descriptor per interface, bNumInterfaces per USB
+        // device, and the unnumbered interface's parent uevent.
+        EXPECT_EQ(g_dwSysfsOpens, 5u * 3 + 3 + 1);
+        EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+    }
+}
+
 TEST_F(HidScanLinux, MissingListIsSilentUnreadableListSaysSoOnce)
 {
     FakeSysfs sysfs;
@@ -166,6 +214,94 @@ TEST_F(HidScanLinux, LongPathIsCutInTheTraceButClassifiedWhole)
     const std::wstring fits = std::wstring(252, L'y');
     ReportHidInterfacePath(fits.c_str());
     EXPECT_EQ(g_wideTraceLines[1], L"find: " + fits + L"\n");
+}
+
+// The gathered trace text of a pass, written to standard error, here redirected.
+class ErrorTrace : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        saved_ = dup(STDERR_FILENO);
+        file_ =
+            std::filesystem::temp_directory_path() / ("tamsu-trace-" + std::to_string(getpid()));
+        sigaction(SIGPIPE, nullptr, &pipeAction_);
+        // As the launcher has it (PrepareProcess): a broken pipe is an error, not an end.
+        signal(SIGPIPE, SIG_IGN);
+    }
+    void TearDown() override
+    {
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+        sigaction(SIGPIPE, &pipeAction_, nullptr);
+        std::filesystem::remove(file_);
+    }
+    void SendErrorTo(int fd)
+    {
+        dup2(fd, STDERR_FILENO);
+        close(fd);
+    }
+    void SendErrorToFile()
+    {
+        SendErrorTo(open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    }
+    std::string FileText()
+    {
+        std::ifstream in(file_, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+  private:
+    int saved_ = -1;
+    std::filesystem::path file_;
+    struct sigaction pipeAction_ = {};
+};
+
+TEST_F(ErrorTrace, EveryLineArrivesInOrder)
+{
+    SendErrorToFile();
+    // Several buffers' worth, lines written at once in between, and one line longer than a
+    // buffer.
+    std::string expected;
+    for (int i = 0; i < 1000; ++i)
+    {
+        const std::string line = "find: " + std::to_string(i) + std::string(i % 50, 'x') + "\n";
+        expected += line;
+        BufferErrorText(line.c_str());
+        if (i % 97 == 0)
+        {
+            const std::string direct = "Pair: " + std::to_string(i) + "\n";
+            expected += direct;
+            WriteText(STDERR_FILENO, direct.c_str());
+        }
+        if (i == 500)
+        {
+            const std::string longLine(40000, 'y');
+            expected += longLine;
+            BufferErrorText(longLine.c_str());
+        }
+    }
+    FlushErrorText();
+    EXPECT_EQ(FileText(), expected);
+}
+
+TEST_F(ErrorTrace, BrokenPipeDropsTheGatheredLinesQuietly)
+{
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    close(ends[0]);
+    SendErrorTo(ends[1]);
+    BufferErrorText("lost\n");
+    FlushErrorText();
+    WriteText(STDERR_FILENO, "lost too\n");
+
+    // Nothing of the failed writes comes back later.
+    SendErrorToFile();
+    BufferErrorText("kept\n");
+    FlushErrorText();
+    EXPECT_EQ(FileText(), "kept\n");
 }
 
 } // namespace
