@@ -173,6 +173,32 @@ bool ReadAttributeText(int rootFd, const char* devicePath, size_t length, const 
     return ok;
 }
 
+// The uevent line HID_ID=BBBB:VVVVVVVV:PPPPPPPP, from the HID device's own name: the kernel
+// names it BBBB:VVVV:PPPP.NNNN, in upper-case hex, after the same three numbers. False for a
+// name of another shape, whose uevent must be read instead.
+bool HidIdFromDeviceName(const char* devicePath, size_t length, char* out, size_t capacity)
+{
+    const char* name = devicePath + length;
+    while (name > devicePath && name[-1] != '/')
+        --name;
+    const char* const shape = "XXXX:XXXX:XXXX.";
+    for (size_t i = 0; shape[i] != '\0'; ++i)
+    {
+        const char c = name[i];
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+        if (shape[i] == 'X' ? !hex : c != shape[i])
+            return false;
+    }
+    static const char kLine[] = "HID_ID=BBBB:0000VVVV:0000PPPP\n";
+    if (capacity < sizeof kLine)
+        return false;
+    memcpy(out, kLine, sizeof kLine);
+    memcpy(out + 7, name, 4);
+    memcpy(out + 16, name + 5, 4);
+    memcpy(out + 25, name + 10, 4);
+    return true;
+}
+
 // bNumInterfaces of the USB device at the first length characters of usbPath, from this pass's
 // earlier reads when there are any. A failed read is not kept: the next interface tries again,
 // as it did before it was shared.
@@ -204,8 +230,11 @@ void NameHidDevice(int rootFd, const char* relativeDevice, std::vector<UsbDevice
 {
     const char* devicePath = relativeDevice + 1; // below the root, without the leading '/'
     const size_t deviceLength = strlen(devicePath);
+    // Only an I2C device (bus 0018) needs more of its uevent than the name says: HID_NAME.
     char hidUevent[kUeventBytes];
-    if (!ReadAttributeText(rootFd, devicePath, deviceLength, "uevent", hidUevent, sizeof hidUevent))
+    if ((!HidIdFromDeviceName(devicePath, deviceLength, hidUevent, sizeof hidUevent) ||
+         strncmp(hidUevent, "HID_ID=0018:", 12) == 0) &&
+        !ReadAttributeText(rootFd, devicePath, deviceLength, "uevent", hidUevent, sizeof hidUevent))
         return;
 
     // Only a USB HID device looks at its parents, which need not be USB, so missing attributes
