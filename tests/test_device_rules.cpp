@@ -125,6 +125,18 @@ TEST(RuleOrder, EachInterfaceCountsSeparately)
     EXPECT_EQ(CountsFor(a.c_str(), b.c_str(), c.c_str()), (Counters{0, 0, 0, 0, 3, 0}));
 }
 
+TEST(RuleOrder, EachCounterAloneMeansSomethingWasCounted)
+{
+    // The run's retry hangs on this: any one counter, Sun2 alone included, is a find.
+    for (const Counters& one : {kSun, kSun2, kBk24G, kBk5G, kSOC, kEntry})
+    {
+        SetCounters(one);
+        EXPECT_TRUE(AnyDeviceCounted());
+    }
+    ResetDeviceCounters();
+    EXPECT_FALSE(AnyDeviceCounted());
+}
+
 TEST(UnrelatedPaths, MatchNothing)
 {
     EXPECT_EQ(Count(L""), kNone);

@@ -303,7 +303,9 @@ TEST_F(Elevation, OnlyPathsNoOtherUserCanChangeAreFitForRoot)
     EXPECT_FALSE(fit(file, 0));
     EXPECT_EQ(std::string(unfit), folder);
     EXPECT_TRUE(fit(file, other));
-    // Links are resolved before the check, so one left in the path is unfit.
+    // Links are resolved before the check, so one left in the path is unfit, even to a folder
+    // that is.
+    chown(folder.c_str(), 0, 0);
     const std::string link = directory_ + "/link";
     symlink(folder.c_str(), link.c_str());
     EXPECT_FALSE(fit(link + "/TamsuPair.exe", 0));
