@@ -161,7 +161,7 @@ done"""
 # (uid, gid), lines added to /etc/passwd and /etc/group, the kit's group.
 PAIRER = "pairer:x:64100:64100::/nonexistent:/usr/sbin/nologin"
 ACCOUNTS = {
-    "private-group": ((64100, 64100), [PAIRER], ["pairer:x:64100:"], 64100),
+    "private-group": ((64100, 64100), [PAIRER], ["pairer:x:64100:pairer"], 64100),
     "group-others-are-in": ((64100, 64100), [PAIRER], ["pairer:x:64100:"], 100),
     "group-with-another-member": ((64100, 64100), [PAIRER], ["pairer:x:64100:pairer,ana"], 64100),
     "group-of-another-name": ((64100, 64100), [PAIRER], ["kitters:x:64100:"], 64100),
