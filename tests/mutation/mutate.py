@@ -1,4 +1,5 @@
-"""Plants each fault of faults.py, one at a time, in a copy of the source tree (build/mutation/src),
+"""Plants each fault of faults.py, one at a time, in a copy of the source tree (one per platform,
+build/mutation/PLATFORM/src, so the two platforms can run at once),
 rebuilds, and runs that platform's tests until the first failure: the unit test programs first,
 then the rest of the platform's CTest suite. Each fault is reported as killed, survived or not
 built; the last line is `mutants: K/N killed`.
@@ -19,8 +20,10 @@ import faults as fault_list
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WORK = os.path.join(ROOT, "build", "mutation")
-COPY = os.path.join(WORK, "src")
-LOGS = os.path.join(WORK, "logs")
+
+
+def copy_of(platform):
+    return os.path.join(WORK, platform, "src")
 
 # The unit test programs of each platform, run before anything else: they kill most faults in
 # seconds. Under Wine they run through the toolchain's emulator, in the unit tests' prefix.
@@ -48,20 +51,20 @@ def same_bytes(a, b):
         return False
 
 
-def sync_copy():
+def sync_copy(copy_root):
     """Brings the copy in line with the sources; files that did not change keep their times, so
     the copy's build stays incremental. Returns the number of files written."""
     files = source_files()
     written = 0
     for name in files:
-        source, copy = os.path.join(ROOT, name), os.path.join(COPY, name)
+        source, copy = os.path.join(ROOT, name), os.path.join(copy_root, name)
         if not same_bytes(source, copy):
             os.makedirs(os.path.dirname(copy), exist_ok=True)
             shutil.copy2(source, copy)
             written += 1
     keep = set(files)
-    for folder, dirs, names in os.walk(COPY):
-        relative = os.path.relpath(folder, COPY)
+    for folder, dirs, names in os.walk(copy_root):
+        relative = os.path.relpath(folder, copy_root)
         if relative == ".":
             dirs[:] = [d for d in dirs if d != "build"]
         for name in names:
@@ -71,10 +74,10 @@ def sync_copy():
     return written
 
 
-def copy_differs():
+def copy_differs(copy_root):
     """The copied files whose bytes differ from the sources (none after a clean run)."""
     return [name for name in source_files()
-            if not same_bytes(os.path.join(ROOT, name), os.path.join(COPY, name))]
+            if not same_bytes(os.path.join(ROOT, name), os.path.join(copy_root, name))]
 
 
 def stale_entries(entries):
@@ -91,7 +94,7 @@ def stale_entries(entries):
     return stale
 
 
-def run_logged(command, log, timeout, env=None, cwd=COPY):
+def run_logged(command, log, timeout, cwd):
     """Runs command with its output appended to log, in a process group of its own so that a
     run past its time can be ended with everything it started. Returns the exit status, or None
     when the time ran out."""
@@ -99,7 +102,7 @@ def run_logged(command, log, timeout, env=None, cwd=COPY):
         out.write("$ %s\n" % " ".join(command))
         out.flush()
         process = subprocess.Popen(command, cwd=cwd, stdout=out, stderr=subprocess.STDOUT,
-                                   stdin=subprocess.DEVNULL, env=env, start_new_session=True)
+                                   stdin=subprocess.DEVNULL, start_new_session=True)
         try:
             return process.wait(timeout=max(timeout, 1))
         except subprocess.TimeoutExpired:
@@ -112,30 +115,27 @@ def run_logged(command, log, timeout, env=None, cwd=COPY):
             raise
 
 
-def build_dir(platform):
-    return os.path.join(COPY, "build", platform)
-
-
 def build(platform, log, targets=()):
-    status = run_logged(["cmake", "--preset", platform], log, 600)
+    copy = copy_of(platform)
+    status = run_logged(["cmake", "--preset", platform], log, 600, copy)
     if status == 0:
         command = ["cmake", "--build", "--preset", platform]
         for target in targets:
             command += ["--target", target]
-        status = run_logged(command, log, 1800)
+        status = run_logged(command, log, 1800, copy)
     return status == 0
 
 
 def run_tests(platform, log, deadline, unit_only=False):
     """The platform's tests until the first failure. Returns "passed", "failed" or "timeout"."""
-    binary = build_dir(platform)
+    copy = copy_of(platform)
+    binary = os.path.join(copy, "build", platform)
     for program in UNIT_PROGRAMS[platform]:
         command = [os.path.join(binary, "bin", program), "--gtest_fail_fast", "--gtest_brief=1"]
         if platform == "windows":
-            command = [os.path.join(COPY, "tests", "windows", "wine_run.sh"),
+            command = [os.path.join(copy, "tests", "windows", "wine_run.sh"),
                        os.path.join(binary, "wine", "unit")] + command
-            # The Windows unit tests look for their planted library by the path built in.
-        status = run_logged(command, log, deadline - time.monotonic())
+        status = run_logged(command, log, deadline - time.monotonic(), copy)
         if status is None:
             return "timeout"
         if status != 0:
@@ -143,12 +143,12 @@ def run_tests(platform, log, deadline, unit_only=False):
     if unit_only:
         return "passed"
     status = run_logged(["ctest", "--test-dir", binary, "--stop-on-failure", "--output-on-failure",
-                         "-LE", CTEST_EXCLUDE], log, deadline - time.monotonic())
+                         "-LE", CTEST_EXCLUDE], log, deadline - time.monotonic(), copy)
     return {None: "timeout", 0: "passed"}.get(status, "failed")
 
 
 def plant(fault):
-    path = os.path.join(COPY, fault.file)
+    path = os.path.join(copy_of(fault.platform), fault.file)
     with open(path, encoding="utf-8") as f:
         text = f.read()
     with open(path, "w", encoding="utf-8") as f:
@@ -157,7 +157,7 @@ def plant(fault):
 
 def restore(fault):
     # A new time, not the old one: the build must see the file changed back.
-    shutil.copyfile(os.path.join(ROOT, fault.file), os.path.join(COPY, fault.file))
+    shutil.copyfile(os.path.join(ROOT, fault.file), os.path.join(copy_of(fault.platform), fault.file))
 
 
 def main():
@@ -197,14 +197,16 @@ def main():
     chosen = [f for f in chosen if f.id not in stale_ids]
     platforms = [p for p in ("linux", "windows") if any(f.platform == p for f in chosen)]
 
-    os.makedirs(LOGS, exist_ok=True)
-    print("copy: %d files brought in line with the sources" % sync_copy())
     results = []
     started = time.monotonic()
     try:
         for platform in platforms:
             platform_started = time.monotonic()
-            log = os.path.join(LOGS, "%s-baseline.log" % platform)
+            logs = os.path.join(WORK, platform, "logs")
+            os.makedirs(logs, exist_ok=True)
+            print("%s: copy: %d files brought in line with the sources" % (
+                platform, sync_copy(copy_of(platform))))
+            log = os.path.join(logs, "baseline.log")
             open(log, "w").close()
             targets = UNIT_PROGRAMS[platform] if options.quick else ()
             targets = [t[:-4] if t.endswith(".exe") else t for t in targets]
@@ -223,7 +225,7 @@ def main():
                     results.append((fault, "equivalent"))
                     continue
                 fault_started = time.monotonic()
-                log = os.path.join(LOGS, fault.id + ".log")
+                log = os.path.join(logs, fault.id + ".log")
                 open(log, "w").close()
                 plant(fault)
                 try:
@@ -242,12 +244,13 @@ def main():
                 results.append((fault, status))
             print("%s: %.0f s" % (platform, time.monotonic() - platform_started))
     finally:
-        differing = copy_differs()
-        if differing:
-            sync_copy()
-        differing = copy_differs()
-        if differing:
-            print("THE COPY STILL DIFFERS FROM THE SOURCES: %s" % ", ".join(differing))
+        for platform in platforms:
+            if copy_differs(copy_of(platform)):
+                sync_copy(copy_of(platform))
+            differing = copy_differs(copy_of(platform))
+            if differing:
+                print("THE %s COPY STILL DIFFERS FROM THE SOURCES: %s" % (platform,
+                                                                        ", ".join(differing)))
     counted = [(f, s) for f, s in results if s not in ("equivalent", "NOT BUILT")]
     killed = [f for f, s in counted if s.startswith("killed")]
     for platform in platforms:
