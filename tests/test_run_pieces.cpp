@@ -43,6 +43,13 @@ TEST(BaseDirectory, BareFileNameGivesNothing)
     EXPECT_EQ(BaseDirectoryOf(L""), L"");
 }
 
+TEST(BaseDirectory, DirectoryCutToTheBufferIsNotWhole)
+{
+    wchar_t out[kPathChars];
+    const std::wstring modulePath = L"C:\\" + std::wstring(300, L'k') + L"\\x.exe";
+    EXPECT_FALSE(MakeBaseDirectory(modulePath.c_str(), out, kPathChars));
+}
+
 TEST(BaseDirectory, OnlyFullyQualifiedOnesAreUsable)
 {
     for (const wchar_t* base :
@@ -104,46 +111,12 @@ TEST(BoundedFormat, Conversions)
     EXPECT_STREQ(out, "");
 }
 
-TEST(SummaryLine, ExactTextWithCountsBeforeTheFold)
-{
-    SetCounters({0, 2, 3, 4, 5, 6});
-    char line[kNarrowTraceBytes];
-    ASSERT_TRUE(FormatSummaryLine(line, sizeof line));
-    EXPECT_STREQ(line, "Pair: SunDevice=0, SunDevice2=2, BkDevice24G=3, BkDevice5G=4 "
-                       "g_dwSOCDevice=5 g_dwEntryDevice=6\n");
-    EXPECT_EQ(std::string(line).size(), 89u + 6u); // 89 fixed characters
-}
-
 TEST(SummaryLine, HugeCountsAreCutNotOverrun)
 {
     SetCounters({4000000000u, 4000000000u, 4000000000u, 4000000000u, 4000000000u, 4000000000u});
     char line[kNarrowTraceBytes];
     EXPECT_FALSE(FormatSummaryLine(line, sizeof line));
     EXPECT_EQ(std::string(line).size(), kNarrowTraceBytes - 1);
-}
-
-TEST(Notices, ChineseOnlyForSimplifiedChinesePrc)
-{
-    const NoticeText none = SelectNotice(kNoticeNoneFound, 0x0804);
-    EXPECT_STREQ(none.caption, L"\u63D0\u793A");
-    EXPECT_STREQ(none.text, L"      \u672A\u68C0\u6D4B\u5230\u5766\u82CF\u65E0\u7EBF\u8BBE\u5907"
-                            L"\uFF01      ");
-    const NoticeText many = SelectNotice(kNoticeManyFound, 0x0804);
-    EXPECT_STREQ(many.caption, L"\u63D0\u793A");
-    EXPECT_STREQ(many.text,
-                 L"      \u68C0\u6D4B\u5230\u591A\u4E2A\u5766\u82CF\u63A5\u6536\u5668\uFF0C"
-                 L"\u8BF7\u53EA\u4FDD\u7559\u4E00\u4E2A\u5766\u82CF\u63A5\u6536\u5668      ");
-
-    for (uint16_t language : {0x0404, 0x0409, 0x0C04, 0x1004, 0x0000, 0x0805, 0x1804})
-    {
-        SCOPED_TRACE(language);
-        EXPECT_STREQ(SelectNotice(kNoticeNoneFound, language).caption, L"Tips");
-        EXPECT_STREQ(SelectNotice(kNoticeNoneFound, language).text,
-                     L"      No Tamsu Wireless Device detected!      ");
-        EXPECT_STREQ(SelectNotice(kNoticeManyFound, language).caption, L"Tips");
-        EXPECT_STREQ(SelectNotice(kNoticeManyFound, language).text,
-                     L"      Find more than one tamsu device, Please keep only one device.      ");
-    }
 }
 
 } // namespace
