@@ -10,7 +10,7 @@ import unittest
 
 from winekit import (ALL_PLANTED_OVERRIDE, FAMILY_FOLDERS, PLANTED_NAMES, Config, CutText,
                      Interface, Kit, disable_for_launcher, launcher_name, restart_server,
-                     run_launcher, set_interfaces, utf16_length, wait_for_line)
+                     run_launcher, set_interfaces, utf16_length)
 import kit_description  # noqa: E402 (winekit puts it on the path)
 from kit_description import FOLDER_OF, LANGUAGES, NOTICES, TOOL_FILE  # noqa: E402
 
@@ -222,17 +222,6 @@ class Notices(LauncherTest):
         run = run_launcher(self.config, self.kit, "zh_CN.UTF-8")
         self.expect_run(run, self.kit, [[MOUSE], [MOUSE]], ("notice", "none", "zh"))
         self.expect_traces(run, dict(), 0)
-
-    def test_receiver_arriving_during_the_wait_is_found_by_the_second_pass(self):
-        set_interfaces(self.config, [])
-
-        def plug_in(stderr_path):
-            self.assertTrue(wait_for_line(stderr_path, "Sleep(00000bb8)"))
-            set_interfaces(self.config, SOC)
-
-        run = run_launcher(self.config, self.kit, during=plug_in)
-        self.expect_run(run, self.kit, [[], SOC], ("start", SOC_FOLDER))
-        self.expect_traces(run, dict(soc=2), 1)
 
     def test_device_list_refused_on_both_passes(self):
         system_copy = os.path.join(self.config.system_directory, "setupapi.dll")

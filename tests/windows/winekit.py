@@ -410,13 +410,6 @@ def run_launcher(config, kit, language="en_US.UTF-8", overrides="", display=None
     return Run(process.returncode, stdout, stderr)
 
 
-def wait_for_line(path, text, timeout=60.0):
-    def seen():
-        with open(path, encoding="utf-8", errors="replace") as f:
-            return text in f.read()
-    return kit_description.wait_for(seen, timeout, 0.05)
-
-
 def main():
     config = Config()
     if sys.argv[1:] == ["prepare"]:
