@@ -46,7 +46,7 @@ class LauncherTest(unittest.TestCase):
         """Checks the launcher's own calls, in order, and its trace lines.
 
         passes: the interfaces each pass finds (None: the device list cannot be had);
-        outcome: ("start", folder), ("notice", kind, language) or ("nothing",)."""
+        outcome: ("start", folder), ("notice", kind, language), ("no box",) or ("nothing",)."""
         self.assertEqual(run.returncode, 0)
         calls = self.without_binding(run.calls)
 
@@ -82,6 +82,8 @@ class LauncherTest(unittest.TestCase):
             self.assertEqual(take("GetSystemDefaultLangID").result, language_id)
             caption, text = NOTICES[outcome[1:]]
             take("MessageBoxW", 0, text, caption, 0)
+        elif outcome[0] == "no box":  # the notice chosen, but user32 cannot be had
+            take("GetSystemDefaultLangID")
         self.assertEqual(calls, [], "calls after the outcome")
 
         # One find line per interface, cut to 259 characters, before the summary.
@@ -343,15 +345,20 @@ class Faults(LauncherTest):
                 os.remove(tool)
             shutil.move(saved, tool)
 
-    def test_missing_shell32_starts_nothing(self):
-        set_interfaces(self.config, SOC)
-        disable_for_launcher(self.config, ["shell32"])
-        try:
-            run = run_launcher(self.config, self.kit)
-        finally:
-            disable_for_launcher(self.config, [])
-        self.expect_run(run, self.kit, [SOC], ("nothing",))
-        self.expect_traces(run, dict(soc=2), 1)
+    def test_missing_shell32_or_user32_starts_or_shows_nothing(self):
+        # Without user32 shlwapi cannot load either: no rule matches, and no box shows.
+        for library, passes, outcome, counts, families in (
+                ("shell32", [SOC], "nothing", dict(soc=2), 1),
+                ("user32", [SOC, SOC], "no box", {}, 0)):
+            with self.subTest(library):
+                set_interfaces(self.config, SOC)
+                disable_for_launcher(self.config, [library])
+                try:
+                    run = run_launcher(self.config, self.kit)
+                finally:
+                    disable_for_launcher(self.config, [])
+                self.expect_run(run, self.kit, passes, (outcome,))
+                self.expect_traces(run, counts, families)
 
     def test_planted_libraries_are_never_loaded(self):
         kit = Kit(self.config, "planted")
