@@ -5,7 +5,8 @@
 #   bash scripts/mutate.sh                      every fault (linux, then windows)
 #   bash scripts/mutate.sh --platform linux     one platform's faults
 #   bash scripts/mutate.sh --only ID,ID         those faults
-#   bash scripts/mutate.sh --quick              two faults against the unit tests (as test.sh runs it)
+#   bash scripts/mutate.sh --quick              two faults against the unit tests (as test.sh runs it;
+#                                               with --only, those faults against the unit tests)
 #   bash scripts/mutate.sh --list               the faults
 #
 # Installs what the chosen platforms' tests need; ends with `mutants: K/N killed`.

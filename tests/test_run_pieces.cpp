@@ -42,11 +42,12 @@ TEST(BaseDirectory, BareFileNameGivesNothing)
     EXPECT_EQ(BaseDirectoryOf(L""), L"");
 }
 
-TEST(BaseDirectory, DirectoryCutToTheBufferIsNotWhole)
+TEST(BaseDirectory, DirectoryCutToAPathIsNotWhole)
 {
-    wchar_t out[kPathChars];
+    // Even when the result would fit the caller's buffer: the directory alone is cut.
+    wchar_t out[2 * kPathChars];
     const std::wstring modulePath = L"C:\\" + std::wstring(300, L'k') + L"\\x.exe";
-    EXPECT_FALSE(MakeBaseDirectory(modulePath.c_str(), out, kPathChars));
+    EXPECT_FALSE(MakeBaseDirectory(modulePath.c_str(), out, 2 * kPathChars));
 }
 
 TEST(BaseDirectory, OnlyFullyQualifiedOnesAreUsable)
