@@ -227,16 +227,26 @@ def device_blocks(index, interfaces):
     return blocks
 
 
+def parse_blocks(text):
+    """The devices of umockdev text (blocks apart by blank lines, a P: line first): each its
+    sysfs path and its (kind, name, value) lines in order."""
+    devices = []
+    for block in text.split("\n\n"):
+        lines = block.strip("\n").split("\n")
+        if lines[0].startswith("P: "):
+            devices.append((lines[0][3:], [(kind, *rest.partition("=")[::2]) for kind, _, rest in
+                                           (line.partition(": ") for line in lines[1:])]))
+    return devices
+
+
 def write_tree(blocks, root):
     """Each block becomes a directory with uevent, attribute files and links, as sysfs has."""
-    for block in blocks:
-        lines = block.strip("\n").split("\n")
-        directory = root + lines[0][3:]
+    for path, entries in parse_blocks("\n\n".join(blocks)):
+        directory = root + path
         os.makedirs(directory, exist_ok=True)
         uevent = []
-        for line in lines[1:]:
-            kind, _, value = line.partition(": ")
-            name, _, content = value.partition("=")
+        for kind, name, content in entries:
+            value = name + "=" + content
             if kind == "E":
                 uevent.append(value)
                 if value == "SUBSYSTEM=hidraw":
