@@ -10,6 +10,7 @@ into the copy, which the next run brings back in line with the sources before an
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -147,6 +148,15 @@ def run_tests(platform, log, deadline, unit_only=False):
     return {None: "timeout", 0: "passed"}.get(status, "failed")
 
 
+def first_failure(log):
+    """The test that failed first, as the log names it: a unit test case or a CTest test."""
+    with open(log, encoding="utf-8", errors="replace") as f:
+        text = f.read()
+    unit = re.search(r"^\[  FAILED  \] (\S+)", text, re.M)
+    ctest = re.search(r"^\s*\d+ - (\S+) \(", text, re.M)
+    return unit.group(1).rstrip(",") if unit else ctest.group(1) if ctest else "?"
+
+
 def plant(fault):
     path = os.path.join(copy_of(fault.platform), fault.file)
     with open(path, encoding="utf-8") as f:
@@ -238,8 +248,10 @@ def main():
                     restore(fault)
                 status = {"failed": "killed", "timeout": "killed (time limit)",
                           "passed": "SURVIVED", "not built": "NOT BUILT"}[outcome]
-                print("%-20s %-32s %4.0f s  %s" % (status, fault.id,
-                                                   time.monotonic() - fault_started, fault.models))
+                by = " (by %s)" % first_failure(log) if outcome == "failed" else ""
+                print("%-20s %-32s %4.0f s  %s%s" % (status, fault.id,
+                                                     time.monotonic() - fault_started,
+                                                     fault.models, by))
                 sys.stdout.flush()
                 results.append((fault, status))
             print("%s: %.0f s" % (platform, time.monotonic() - platform_started))
