@@ -11,7 +11,8 @@
 # family it would pair. The simulated machine also has a keyboard, another maker's receiver, a
 # Bluetooth mouse and an I2C touchpad, none of which may count as a receiver.
 #
-# Sourced (by the tests), it only defines lay_out_kit and simulation_devices.
+# Nothing sources this file; the tests and the kernel stage lay out their kits through
+# tests/kit_description.py, as lay_out_kit below does.
 
 # shellcheck source=common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"

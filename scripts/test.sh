@@ -89,9 +89,9 @@ sanitizers() { # AddressSanitizer and UndefinedBehaviorSanitizer
     cmake --preset asan && cmake --build --preset asan && ctest --preset asan
 }
 
-# The scripts a user runs, once each, so that none of them rots unseen: a simulated run, the
-# unsigned release kit (from the Windows build above) and the benchmarks in their quick mode
-# (figures not checked).
+# The scripts, once each, so that none of them rots unseen: a simulated run, the unsigned
+# release kit (from the Windows build above), the benchmarks in their quick mode (figures not
+# checked) and the mutation check on its two quick faults (which also finds a stale fault entry).
 scripts() {
     local failed=0
     echo "script: run.sh --simulate soc"
@@ -101,12 +101,15 @@ scripts() {
     bash scripts/kit.sh || { echo "script kit.sh failed"; failed=1; }
     echo "script: bench.sh --quick"
     bash scripts/bench.sh --quick || { echo "script bench.sh failed"; failed=1; }
+    echo "script: mutate.sh --quick"
+    bash scripts/mutate.sh --quick || { echo "script mutate.sh failed"; failed=1; }
     return "$failed"
 }
 
 run_stage native native
 run_stage sanitizers sanitizers
-run_stage fuzzing bash scripts/fuzz.sh
+# A few seconds per target keep the targets and their seeds working; longer runs are on demand.
+run_stage fuzzing env FUZZ_SECONDS="${FUZZ_SECONDS:-5}" bash scripts/fuzz.sh
 run_stage windows bash scripts/test-windows.sh
 # The native launcher in a QEMU guest, against receivers made by the kernel's gadget stack.
 run_stage kernel bash tests/kernel/run.sh

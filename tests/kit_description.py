@@ -62,6 +62,38 @@ SUMMARY_FORMAT = ("Pair: SunDevice=%d, SunDevice2=%d, BkDevice24G=%d, BkDevice5G
                   "g_dwSOCDevice=%d g_dwEntryDevice=%d")
 
 
+def wait_for(condition, seconds, interval=0.1):
+    """condition()'s first true value, asked every interval seconds; its last value once seconds
+    have passed. The waits of the harnesses only bound a hang on a busy machine: each returns as
+    soon as its condition holds."""
+    deadline = time.monotonic() + seconds
+    while True:
+        value = condition()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+class Trace:
+    """A native run's standard error split into its trace lines (paths found, summaries, the
+    decision's lines without "\r") and the other lines (notices, refusals, warnings)."""
+
+    def __init__(self, lines):
+        self.finds = [line[len("find: "):] for line in lines if line.startswith("find: ")]
+        self.summaries = [line for line in lines if line.startswith("Pair: ")]
+        # The decision's line ends in "\r\n", as the Windows launcher writes it.
+        self.nflags = [line[:-1] for line in lines if re.fullmatch(r"nFlag: \d+\r", line)]
+        self.other_lines = [line for line in lines if not line.startswith(("find: ", "Pair: "))
+                            and line[:-1] not in self.nflags]
+
+    def expect(self, counts, families, notice=None):
+        """One summary with these counts, one decision line for that many families, and the
+        notice line (kind, language) as the only other line, or none."""
+        assert self.summaries == [summary(**counts)], self.summaries
+        assert self.nflags == [nflag(families)], self.nflags
+        assert self.other_lines == ([notice_line(*notice)] if notice else []), self.other_lines
+
+
 def summary(sun=0, sun2=0, bk24=0, bk5=0, soc=0, entry=0):
     """The summary trace line, without its line end."""
     return SUMMARY_FORMAT % (sun, sun2, bk24, bk5, soc, entry)
@@ -195,16 +227,26 @@ def device_blocks(index, interfaces):
     return blocks
 
 
+def parse_blocks(text):
+    """The devices of umockdev text (blocks apart by blank lines, a P: line first): each its
+    sysfs path and its (kind, name, value) lines in order."""
+    devices = []
+    for block in text.split("\n\n"):
+        lines = block.strip("\n").split("\n")
+        if lines[0].startswith("P: "):
+            devices.append((lines[0][3:], [(kind, *rest.partition("=")[::2]) for kind, _, rest in
+                                           (line.partition(": ") for line in lines[1:])]))
+    return devices
+
+
 def write_tree(blocks, root):
     """Each block becomes a directory with uevent, attribute files and links, as sysfs has."""
-    for block in blocks:
-        lines = block.strip("\n").split("\n")
-        directory = root + lines[0][3:]
+    for path, entries in parse_blocks("\n\n".join(blocks)):
+        directory = root + path
         os.makedirs(directory, exist_ok=True)
         uevent = []
-        for line in lines[1:]:
-            kind, _, value = line.partition(": ")
-            name, _, content = value.partition("=")
+        for kind, name, content in entries:
+            value = name + "=" + content
             if kind == "E":
                 uevent.append(value)
                 if value == "SUBSYSTEM=hidraw":
@@ -251,28 +293,24 @@ def xdotool(display, *args):
                           capture_output=True, text=True).stdout.split()
 
 
-def find_window(display, caption, deadline, alive=lambda: True):
-    """The first window captioned exactly caption, or None once the deadline (time.time()) has
-    passed or alive() says the program that would show it has ended. A box may come late on a
-    busy machine: the deadline only bounds a hang."""
-    while time.time() < deadline and alive():
-        found = xdotool(display, "search", "--name", "^%s$" % caption)
-        if found:
-            return found[0]
-        time.sleep(0.1)
-    return None
+def find_window(display, caption, seconds=90, alive=lambda: True):
+    """The first window captioned exactly caption, or None after seconds or once alive() says
+    the program that would show it has ended. A box may come late on a busy machine."""
+    found = wait_for(lambda: xdotool(display, "search", "--name", "^%s$" % caption)
+                     or not alive(), seconds)
+    return found[0] if isinstance(found, list) else None
 
 
-def photograph(display, picture, deadline):
+def photograph(display, picture, seconds=90):
     """Photographs the whole screen into picture until it shows more than two colours (the box
-    is painted) or the deadline passes; returns the number of colours."""
-    colours = 0
-    while colours <= 2 and time.time() < deadline:
-        time.sleep(0.2)
+    is painted) or seconds pass; returns the number of colours."""
+    def colours():
         subprocess.run(["import", "-display", display, "-window", "root", picture], check=True)
-        colours = int(subprocess.run(["identify", "-format", "%k", picture],
-                                     capture_output=True, text=True).stdout or 0)
-    return colours
+        return int(subprocess.run(["identify", "-format", "%k", picture],
+                                  capture_output=True, text=True).stdout or 0)
+    seen = []
+    wait_for(lambda: seen.append(colours()) or seen[-1] > 2, seconds, 0.2)
+    return seen[-1]
 
 
 def main():

@@ -71,37 +71,10 @@ INSTANTIATE_TEST_SUITE_P(
         DecisionCase{"SocAndEntry", {0, 0, 0, 0, 1, 1}, 2, kLaunchManyFound, nullptr, 0},
         DecisionCase{"FoldedSunAndBk", {0, 1, 0, 1, 0, 0}, 2, kLaunchManyFound, nullptr, 1},
         DecisionCase{"SunAndSoc", {1, 1, 0, 0, 1, 0}, 2, kLaunchManyFound, nullptr, 1},
-        DecisionCase{"AllFour", {1, 1, 1, 1, 1, 1}, 4, kLaunchManyFound, nullptr, 1}),
+        DecisionCase{"AllFour", {1, 1, 1, 1, 1, 1}, 4, kLaunchManyFound, nullptr, 1},
+        DecisionCase{"CountsPastIntMax", {0x80000000u, 0, 0, 0, 0, 0xFFFFFFFFu}, 2, kLaunchManyFound,
+                     nullptr, 0x80000000u}),
     [](const testing::TestParamInfo<DecisionCase>& info) { return std::string(info.param.name); });
 // clang-format on
-
-TEST(IsSingleFamily, SecondSunCounterCountsOnlyThroughTheFold)
-{
-    SetCounters({0, 7, 0, 0, 1, 0});
-    ClearTraceLines();
-    EXPECT_TRUE(IsSingleFamily()); // Sun2 alone is not examined
-    EXPECT_EQ(g_narrowTraceLines, std::vector<std::string>{"nFlag: 1\r\n"});
-}
-
-TEST(IsSingleFamily, LargeCountsAreStillPresent)
-{
-    SetCounters({0x80000000u, 0, 0, 0, 0, 0xFFFFFFFFu});
-    ClearTraceLines();
-    EXPECT_FALSE(IsSingleFamily());
-    EXPECT_EQ(g_narrowTraceLines, std::vector<std::string>{"nFlag: 2\r\n"});
-}
-
-TEST(ToolTargets, TriedInFamilyOrderWithTheKitLayout)
-{
-    const wchar_t* expectedSubdirectories[] = {L"Alder24", L"NewCedar", L"BirchPro", L"Cedar24"};
-    for (int row = 0; row < 4; ++row)
-    {
-        const ToolTarget& target = kToolTargets[row];
-        EXPECT_STREQ(target.subdirectory, expectedSubdirectories[row]);
-        const std::wstring format = target.pathFormat;
-        EXPECT_EQ(format, L"%s" + std::wstring(target.subdirectory) + L"\\TamsuPair.exe");
-        EXPECT_STREQ(target.verb, L"open");
-    }
-}
 
 } // namespace

@@ -34,14 +34,10 @@ def read_umockdev(path):
     """The device blocks of a umockdev description: sysfs path -> {"E"|"A"|"H": {key: value}}."""
     devices = {}
     with open(path, encoding="utf-8") as description:
-        for block in description.read().split("\n\n"):
-            device = collections.defaultdict(dict)
-            for line in block.strip().splitlines():
-                kind, _, rest = line.partition(": ")
-                key, _, value = rest.partition("=")
+        for sysfs_path, entries in kit_description.parse_blocks(description.read()):
+            device = devices[sysfs_path] = collections.defaultdict(dict)
+            for kind, key, value in entries:
                 device[kind][key] = value
-            if "P" in device:
-                devices[next(iter(device["P"]))] = device
     return devices
 
 

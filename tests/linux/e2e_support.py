@@ -27,18 +27,13 @@ def tool(kit, family):
     return os.path.join(kit, kd.FOLDER_OF[family], kd.TOOL_FILE)
 
 
-class Run:
-    """One finished run: exit code, standard output and error (text), seconds taken."""
+class Run(kd.Trace):
+    """One finished run: exit code, standard output and error (text, and split as a trace),
+    seconds taken."""
 
     def __init__(self, returncode, stdout, stderr, seconds):
+        super().__init__(stderr.split("\n")[:-1])
         self.returncode, self.stdout, self.stderr, self.seconds = returncode, stdout, stderr, seconds
-        lines = stderr.split("\n")[:-1]
-        self.finds = [line[len("find: "):] for line in lines if line.startswith("find: ")]
-        self.summaries = [line for line in lines if line.startswith("Pair: ")]
-        # The decision's line ends in "\r\n", as the Windows launcher writes it.
-        self.nflags = [line[:-1] for line in lines if re.fullmatch(r"nFlag: \d+\r", line)]
-        self.other_lines = [line for line in lines if not line.startswith(("find: ", "Pair: "))
-                            and line[:-1] not in self.nflags]
 
     def hardware(self):
         """The hardware part (and a keyboard's \\kbd) of each traced path."""
@@ -112,10 +107,7 @@ def started_tools(kit, seconds=60):
     start, so the wait only bounds a hang; a short one shows that nothing started (the launcher
     has exited by then, so a tool it started is already running)."""
     log = os.path.join(kit, kd.STAND_IN_LOG)
-    deadline = time.monotonic() + seconds
-    while not _read(log) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return _read(log)
+    return kd.wait_for(lambda: _read(log), seconds)
 
 
 def _read(path):
@@ -191,11 +183,8 @@ def probe_report(folder, seconds=60):
     signals, its start line; None when it left nothing within seconds (the status file's last
     line marks it whole)."""
     status = os.path.join(folder, "status")
-    deadline = time.monotonic() + seconds
-    while "nonvoluntary_ctxt_switches:" not in _read(status):
-        if time.monotonic() > deadline:
-            return None
-        time.sleep(0.1)
+    if not kd.wait_for(lambda: "nonvoluntary_ctxt_switches:" in _read(status), seconds):
+        return None
     links = [os.path.join(folder, name) for name in "012"]
     return (" ".join(os.readlink(p) if os.path.islink(p) else "-" for p in links),
             "".join(line.replace("\t", "") + " " for line in _read(status).splitlines()
@@ -226,9 +215,7 @@ def handed_over(pid, seconds=60):
     descriptors 0-2 and 7, blocked and ignored signals, umask, soft limits on descriptors,
     stack and file size."""
     proc = "/proc/%d/" % pid
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline and os.path.realpath(proc + "exe") != "/usr/bin/sleep":
-        time.sleep(0.05)
+    kd.wait_for(lambda: os.path.realpath(proc + "exe") == "/usr/bin/sleep", seconds, 0.05)
     status = dict(line.split(":\t", 1) for line in _read(proc + "status").splitlines())
     limits = {line[:26].strip(): line[26:].split()[0] for line in _read(proc + "limits").splitlines()}
     return " ".join([os.readlink(proc + "fd/%d" % fd) if os.path.lexists(proc + "fd/%d" % fd)

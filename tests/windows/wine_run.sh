@@ -19,10 +19,12 @@ fi
 if [ "$1" = --boot ]; then
     exit 0
 fi
-# The server stays up a while after the last program ends; the last test shuts it down. When
-# it is new, Wine's background services start from a first program whose output leads
-# nowhere: they would otherwise hold the caller's output open for as long as they live.
-if wineserver -p30 </dev/null >/dev/null 2>&1; then
+# The server stays up a while after the last program ends; the last test shuts it down. The
+# unit tests run between the Wine groups, so the wait outlasts any test: a program that reached
+# a server just as it ended would fail at once. When it is new, Wine's background services start
+# from a first program whose output leads nowhere: they would otherwise hold the caller's output
+# open for as long as they live.
+if wineserver -p300 </dev/null >/dev/null 2>&1; then
     wine cmd.exe /c exit </dev/null >/dev/null 2>&1
 fi
 

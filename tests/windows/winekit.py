@@ -14,9 +14,9 @@ import re
 import shutil
 import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import kit_description  # noqa: E402
 from kit_description import FAMILY_FOLDERS, HID_GUID, TOOL_FILE  # noqa: E402
 
 HIDCLASS_GUID = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}"
@@ -269,11 +269,9 @@ class Kit:
             os.remove(os.path.join(self.directory, name + ".loaded"))
 
     def started(self, wait_for=None, timeout=60.0):
-        """Folders whose tool left its marker; waits for wait_for's to appear. The waits here
-        only bound a hang on a busy machine: each returns as soon as its condition holds."""
-        deadline = time.time() + timeout
-        while wait_for and not os.path.exists(self.marker(wait_for)) and time.time() < deadline:
-            time.sleep(0.05)
+        """Folders whose tool left its marker; waits for wait_for's to appear."""
+        if wait_for:
+            kit_description.wait_for(lambda: os.path.exists(self.marker(wait_for)), timeout, 0.05)
         return [f for f in FAMILY_FOLDERS if os.path.exists(self.marker(f))]
 
     def marker_record(self, folder):
@@ -410,16 +408,6 @@ def run_launcher(config, kit, language="en_US.UTF-8", overrides="", display=None
     with open(out_path, "rb") as f:
         stdout = f.read()
     return Run(process.returncode, stdout, stderr)
-
-
-def wait_for_line(path, text, timeout=60.0):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        with open(path, encoding="utf-8", errors="replace") as f:
-            if text in f.read():
-                return True
-        time.sleep(0.05)
-    return False
 
 
 def main():
