@@ -210,20 +210,6 @@ def run_isolated(*args, **kwargs):
     return start_isolated(*args, **kwargs).finish()
 
 
-def handed_over(pid, seconds=60):
-    """What the program now running as pid was handed, seen from outside once it is sleep:
-    descriptors 0-2 and 7, blocked and ignored signals, umask, soft limits on descriptors,
-    stack and file size."""
-    proc = "/proc/%d/" % pid
-    kd.wait_for(lambda: os.path.realpath(proc + "exe") == "/usr/bin/sleep", seconds, 0.05)
-    status = dict(line.split(":\t", 1) for line in _read(proc + "status").splitlines())
-    limits = {line[:26].strip(): line[26:].split()[0] for line in _read(proc + "limits").splitlines()}
-    return " ".join([os.readlink(proc + "fd/%d" % fd) if os.path.lexists(proc + "fd/%d" % fd)
-                     else "-" for fd in (0, 1, 2, 7)] + [status.get(name, "?") for name in
-                    ("SigBlk", "SigIgn", "Umask")] + [limits.get(name, "?") for name in
-                    ("Max open files", "Max stack size", "Max file size")])
-
-
 # Runs its command as user $3 (uid:gid) in private mount and pid namespaces where the programs of
 # $1 lie over /usr/bin ("none": pkexec hidden; a folder of polkit rules: the real pkexec, with a
 # system bus and a polkitd of their own that take only those rules), $2 holds a set-user-id
