@@ -329,12 +329,14 @@ TEST_F(Elevation, CredentialsPassWholeOrNotAtAll)
     // (a user past the kernel's pipe quota gets pipes of a page or two).
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
+    alarm(20); // a write that waits ends the test program instead of hanging it
     const int capacity = fcntl(ends[1], F_SETPIPE_SZ, 4096);
     ASSERT_GT(capacity, 0);
     const std::string payload(capacity + 1, 'x');
     EXPECT_FALSE(WriteIntoPipeWhole(ends[1], payload.data(), payload.size()));
     EXPECT_TRUE(WriteIntoPipeWhole(ends[1], payload.data(), capacity));
     EXPECT_FALSE(WriteIntoPipeWhole(ends[1], payload.data(), 1)); // full: would block
+    alarm(0);
     close(ends[0]);
     close(ends[1]);
 }
