@@ -158,7 +158,12 @@ int RequestToolStart(const char* pkexecPath, const ToolTarget& target, const cha
     if (!WaitForProcess(child, &ended))
         return 1;
     if (ended.si_code != CLD_EXITED)
+    {
+        char detail[64];
+        FormatBoundedA(detail, sizeof detail, " %d.", ended.si_status);
+        ReportLine(kWhy, "the request for them ended with signal", detail);
         return 128 + ended.si_status;
+    }
     const int exitCode = ended.si_status;
     if (exitCode != 126 && exitCode != 127)
         return exitCode;

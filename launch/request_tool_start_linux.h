@@ -14,8 +14,9 @@
 // Asks pkexec to start target's tool (at toolPath) as root and waits for the answer. Returns 0
 // when root started it (or there was nothing to start), non-zero otherwise, after one line on
 // standard error saying why: rights cannot be gained in this process (no_new_privs), another user
-// could change the launcher or the tool, pkexec cannot be run, the request was cancelled (126) or
-// not authorised (127), or root's step failed (its own line and exit code).
+// could change the launcher or the tool, pkexec cannot be run, the request was cancelled (126),
+// not authorised (127) or ended by a signal (128 + its number), or root's step failed (its own
+// line and exit code).
 int RequestToolStart(const char* pkexecPath, const ToolTarget& target, const char* toolPath);
 
 // Writes count bytes into the pipe whole and without waiting, or not at all: false when they do

@@ -222,6 +222,8 @@ ELEVATION = {
     # Root runs nothing of the process that took the launcher's pid (its input is a command);
     # the line is the namespace's shell on its killed launcher.
     "pid-taken-while-asking": Elevation(hook=IMPOSTOR, rc=128 + 9, line="Killed", started="SOC"),
+    "pkexec-killed-while-asking": Elevation(hook="kill -KILL $$", rc=128 + 9,
+                                            line=ASKED + "*, but the request for them ended with signal 9."),
     "kit-in-a-folder-others-can-write": Elevation(
         kit="shared/kit", rc=1, asked=False, line=ASKED + " (the pairing tool must open the "
         "receiver as root), but they are not asked for: another user could change {work}/shared."),
