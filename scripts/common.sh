@@ -57,7 +57,7 @@ NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 # fault tests, and Python with pytest for the kit's description, the simulated sysfs trees and
 # the cases; the real pkexec with a polkitd and a system bus that a test starts for itself.
 NATIVE_TEST_PACKAGES=(umockdev xvfb xdotool zenity imagemagick fonts-wqy-microhei locales util-linux
-    python3 python3-pytest pkexec polkitd dbus-daemon)
+    python3 python3-pytest pkexec polkitd dbus)
 # Packages of the kernel stage: the emulator, the guest's shell and tools, the host's test
 # runner, and xz to unpack the kernel image once.
 KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static python3-pytest xz-utils)
