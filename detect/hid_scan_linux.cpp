@@ -178,9 +178,8 @@ bool ReadAttributeText(int rootFd, const char* devicePath, size_t length, const 
 // name of another shape, whose uevent must be read instead.
 bool HidIdFromDeviceName(const char* devicePath, size_t length, char* out, size_t capacity)
 {
-    const char* name = devicePath + length;
-    while (name > devicePath && name[-1] != '/')
-        --name;
+    const size_t parent = ParentLength(devicePath, length);
+    const char* name = devicePath + parent + (devicePath[parent] == '/' ? 1 : 0);
     const char* const shape = "XXXX:XXXX:XXXX.";
     for (size_t i = 0; shape[i] != '\0'; ++i)
     {

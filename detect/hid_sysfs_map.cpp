@@ -215,8 +215,7 @@ void DescribeHidInterface(const HidSysfsFacts& facts, HidInterfaceIdentity* iden
 
     // Only a direct usb_interface parent gives USB facts: a HID device that a driver creates
     // under a receiver must not take on the receiver's interface or product.
-    const bool usbInterface =
-        bus == kBusUsb && IsUsbInterfaceUevent(TextOrEmpty(facts.parentUevent));
+    const bool usbInterface = bus == kBusUsb && IsUsbInterfaceUevent(facts.parentUevent);
     wchar_t acpiName[kMaxAcpiNameChars + 1];
     AcpiName(hidUevent, acpiName, sizeof acpiName / sizeof acpiName[0]);
 

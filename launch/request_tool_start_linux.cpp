@@ -50,13 +50,6 @@ size_t ReadDisplayCredentials(char* out, size_t capacity)
     return total;
 }
 
-void ReportUnfitPath(const char* unfit)
-{
-    char detail[PATH_MAX + 64];
-    FormatBoundedA(detail, sizeof detail, "another user could change %s.", unfit);
-    ReportLine(kWhy, "they are not asked for: ", detail);
-}
-
 // Standard input for pkexec, handed on to root's step: the caller's credentials, or nothing.
 // -1 when no pipe could be made.
 int CredentialsInput()
@@ -112,7 +105,7 @@ int RequestToolStart(const char* pkexecPath, const ToolTarget& target, const cha
     if (!IsPathFitForRoot(launcher, getuid(), unfit, sizeof unfit) ||
         !IsPathFitForRoot(tool, getuid(), unfit, sizeof unfit))
     {
-        ReportUnfitPath(unfit);
+        ReportUnfitPath(kWhy, "they are not asked for: ", unfit);
         return 1;
     }
     char folder[kUtf8PathBytes];

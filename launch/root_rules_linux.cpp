@@ -135,6 +135,13 @@ size_t ReadWholeOrNothing(int fd, char* out, size_t capacity)
     return total;
 }
 
+void ReportUnfitPath(const char* start, const char* reason, const char* unfit)
+{
+    char detail[PATH_MAX + 64];
+    FormatBoundedA(detail, sizeof detail, "another user could change %s.", unfit);
+    ReportLine(start, reason, detail);
+}
+
 void ReportLine(const char* start, const char* reason, const char* detail)
 {
     char line[PATH_MAX + 256];

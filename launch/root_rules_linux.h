@@ -46,3 +46,7 @@ size_t ReadWholeOrNothing(int fd, char* out, size_t capacity);
 
 // One line on standard error: start, reason and detail as they are, then a newline.
 void ReportLine(const char* start, const char* reason, const char* detail);
+
+// The line for a path IsPathFitForRoot refused: start, reason, "another user could change
+// <unfit>.".
+void ReportUnfitPath(const char* start, const char* reason, const char* unfit);

@@ -115,11 +115,14 @@ int RunToolStart(int argumentCount, char* const arguments[])
         ReportLine(kRefused, "PKEXEC_UID is not a user id.", "");
         return 1;
     }
-    if (!KitToolPaths(*target, kit, tool) || !IsPathFitForRoot(tool, caller, unfit, sizeof unfit))
+    if (!KitToolPaths(*target, kit, tool))
     {
-        char detail[PATH_MAX + 64];
-        FormatBoundedA(detail, sizeof detail, "another user could change %s.", unfit);
-        ReportLine(kRefused, "", detail);
+        ReportLine(kRefused, "the launcher's own folder cannot be told whole.", "");
+        return 1;
+    }
+    if (!IsPathFitForRoot(tool, caller, unfit, sizeof unfit))
+    {
+        ReportUnfitPath(kRefused, "", unfit);
         return 1;
     }
 
