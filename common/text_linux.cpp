@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -16,7 +15,6 @@ constexpr char32_t kReplacement = 0xFFFD;
 constexpr size_t kErrorBufferBytes = 16384;
 char g_errorBuffer[kErrorBufferBytes];
 size_t g_dwErrorBufferUsed;
-bool g_errorFlushAtExit;
 
 bool IsContinuation(unsigned char c)
 {
@@ -191,11 +189,6 @@ void FlushErrorText()
 
 void BufferErrorText(const char* text)
 {
-    if (!g_errorFlushAtExit)
-    {
-        g_errorFlushAtExit = true;
-        atexit(FlushErrorText);
-    }
     const size_t length = strlen(text);
     if (g_dwErrorBufferUsed + length > kErrorBufferBytes)
         FlushErrorText();

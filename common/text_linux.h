@@ -23,7 +23,8 @@ bool WideToUtf8(const wchar_t* text, char* out, size_t capacity);
 void WriteText(int fd, const char* text);
 
 // Trace text for standard error, gathered so that a pass's lines cost one write instead of one
-// each: written when the buffer is full, by FlushErrorText, before any WriteText, and at exit.
+// each: written when the buffer is full, by FlushErrorText (at the end of every pass), and before
+// any WriteText or child process, so nothing is left pending when the launcher exits.
 // A write that fails (a pipe nobody reads) drops what was pending, as WriteText would have.
 void BufferErrorText(const char* text);
 void FlushErrorText();
