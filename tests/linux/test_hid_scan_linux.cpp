@@ -286,6 +286,12 @@ TEST_F(ErrorTrace, EveryLineArrivesInOrder)
     }
     FlushErrorText();
     EXPECT_EQ(FileText(), expected);
+
+    // A pass writes out what it gathered before it returns: nothing waits through the retry.
+    BufferErrorText("find: before the wait\n");
+    FakeSysfs empty;
+    EnumHidDevicesUnder(empty.Root().c_str());
+    EXPECT_EQ(FileText(), expected + "find: before the wait\n");
 }
 
 TEST_F(ErrorTrace, BrokenPipeDropsTheGatheredLinesQuietly)
