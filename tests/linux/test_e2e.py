@@ -196,6 +196,22 @@ HOLD_PIPES = ("python3", "-c", "import os, resource, sys\n"
               "os.execv(sys.argv[1], sys.argv[1:])")
 
 
+# As root (a filter that leaves no_new_privs unset, which would void the set-user-id bit, needs
+# CAP_SYS_ADMIN): a seccomp filter under which setresuid fails with EPERM, as a security module
+# may refuse it (another architecture: allow; setresuid: EPERM; anything else: allow); then
+# nobody by setuid, which it lets through, and its arguments run.
+REFUSE_SETRESUID = ("python3", "-c", "import ctypes, os, platform, struct, sys\n"
+                    "arch, nr = {'x86_64': (0xC000003E, 117), 'aarch64': (0xC00000B7, 147)}"
+                    "[platform.machine()]\n"
+                    "rows = [(0x20, 0, 0, 4), (0x15, 0, 3, arch), (0x20, 0, 0, 0), (0x15, 0, 1, nr),"
+                    " (0x06, 0, 0, 0x50001), (0x06, 0, 0, 0x7FFF0000)]\n"
+                    "code = ctypes.create_string_buffer(b''.join(struct.pack('HBBI', *r) for r in rows))\n"
+                    "program = struct.pack('HP', len(rows), ctypes.addressof(code))\n"
+                    "if ctypes.CDLL(None).prctl(22, 2, program, 0, 0) != 0: sys.exit(93)\n"
+                    "os.setgroups([]); os.setgid(65534); os.setuid(65534)\n"
+                    "os.execv(sys.argv[1], sys.argv[1:])")
+
+
 def tool_of_another_system(caller, kit):
     with open(tool(kit, "SOC"), "wb") as f:
         f.write(b"MZ\x90\0" + b"\0" * 60)
@@ -235,6 +251,11 @@ ELEVATION = {
                                          rc=127, line=ASKED + "* not authorised."),
     # pkexec's 127 is no longer the reason given (its own complaint is not the launcher's).
     "set-user-id-launcher-asks-as-its-caller": Elevation(setup=set_user_id_launcher, started="SOC"),
+    # Its user id cannot be given back: it stops, rather than go on as root.
+    "set-user-id-drop-refused": Elevation(
+        prefix=REFUSE_SETRESUID, rc=1, asked=False,
+        setup=lambda caller, kit: dict(set_user_id_launcher(caller, kit), user=(0, 0)),
+        line=kd.LINUX_LAUNCHER + ": its set-user-id rights cannot be given up, so it stops."),
     "launcher-others-can-write": Elevation(
         setup=lambda caller, kit: os.chmod(os.path.join(kit, kd.LINUX_LAUNCHER), 0o757),
         rc=1, asked=False, line=UNFIT_KIT.replace("{work}/kit.", "{work}/kit/" + kd.LINUX_LAUNCHER + ".")),
