@@ -43,6 +43,8 @@ def change_of(m):
     flat = lambda text: " ".join(text.split())  # noqa: E731
     if m.operator == "statement":
         return "removed: %s" % flat(m.original)
+    if m.replacement == "!(%s)" % m.original:
+        return "negated: %s" % flat(m.original)
     return "%s -> %s" % (flat(m.original), flat(m.replacement))
 
 
@@ -157,6 +159,8 @@ def _depth_end(code, at, stops):
         if depth == 0 and c in stops:
             return i
         depth += 1 if c in "([{" else -1 if c in ")]}" else 0
+        if depth < 0:  # the end of the enclosing brackets
+            return i
     return len(code)
 
 
