@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# The mutation check: plants each plausible fault of tests/mutation/faults.py, one at a time, in
-# a copy of the sources under build/mutation/src, and runs the platform's tests against it.
+# The mutation check: plants faults one at a time in a copy of the sources under
+# build/mutation/PLATFORM/src and runs the platform's tests against each. Two sets: the
+# hand-written faults of tests/mutation/faults.py, and a seeded sample of mechanical mutants
+# (tests/mutation/operators.py) of the files each platform builds.
 #
-#   bash scripts/mutate.sh                      every fault (linux, then windows)
-#   bash scripts/mutate.sh --platform linux     one platform's faults
-#   bash scripts/mutate.sh --only ID,ID         those faults
-#   bash scripts/mutate.sh --quick              two faults against the unit tests (as test.sh runs it;
-#                                               with --only, those faults against the unit tests)
-#   bash scripts/mutate.sh --list               the faults
+#   bash scripts/mutate.sh                      both sets (linux, then windows)
+#   bash scripts/mutate.sh --platform linux     one platform's
+#   bash scripts/mutate.sh --set mechanical     one set (or hand-written)
+#   bash scripts/mutate.sh --seed N             another mechanical sample (--sample N: its size)
+#   bash scripts/mutate.sh --only ID,ID         those faults or mutants
+#   bash scripts/mutate.sh --quick              two faults and two mutants against the unit tests
+#                                               (as test.sh runs it; with --only, those)
+#   bash scripts/mutate.sh --list               the faults and the sample
 #
-# Installs what the chosen platforms' tests need; ends with `mutants: K/N killed`.
+# Installs what the chosen platforms' tests need; reports each set's score per platform and the
+# mechanical survivors, and ends with `mutants: K/N killed`.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$TAMSU_ROOT"

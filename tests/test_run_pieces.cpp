@@ -40,6 +40,7 @@ TEST(BaseDirectory, BareFileNameGivesNothing)
 {
     EXPECT_EQ(BaseDirectoryOf(L"x.exe"), L"");
     EXPECT_EQ(BaseDirectoryOf(L""), L"");
+    EXPECT_EQ(BaseDirectoryOf(L"\0:\\x.exe"), L""); // empty: nothing past its end is read
 }
 
 TEST(BaseDirectory, DirectoryCutToAPathIsNotWhole)

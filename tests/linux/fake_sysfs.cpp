@@ -7,7 +7,7 @@
 
 namespace fs = std::filesystem;
 
-FakeSysfs::FakeSysfs()
+FakeSysfs::FakeSysfs(const std::string& linkStart) : linkStart_(linkStart)
 {
     std::string pattern = (fs::temp_directory_path() / "tamsu-sysfs-XXXXXX").string();
     root_ = mkdtemp(pattern.data());
@@ -39,7 +39,7 @@ void FakeSysfs::AddHidraw(const std::string& hidPath, const std::string& name)
     fs::create_directory_symlink("../../../" + fs::path(hidPath).filename().string(),
                                  root_ + node + "/device");
     fs::create_directories(root_ + "/class/hidraw");
-    fs::create_directory_symlink("../.." + node, root_ + "/class/hidraw/" + name);
+    fs::create_directory_symlink(linkStart_ + node, root_ + "/class/hidraw/" + name);
 }
 
 std::string FakeSysfs::AddUsbDevice(const std::string& port, int interfaceCount)

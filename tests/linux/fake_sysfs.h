@@ -6,7 +6,8 @@
 class FakeSysfs
 {
   public:
-    FakeSysfs();
+    // Class links begin with linkStart, which leads from class/hidraw back to the root.
+    explicit FakeSysfs(const std::string& linkStart = "../..");
     ~FakeSysfs();
     FakeSysfs(const FakeSysfs&) = delete;
     FakeSysfs& operator=(const FakeSysfs&) = delete;
@@ -32,6 +33,7 @@ class FakeSysfs
 
   private:
     std::string root_;
+    std::string linkStart_;
 };
 
 // HID_ID for a HID device named "bbbb:VVVV:PPPP.nnnn".

@@ -110,9 +110,11 @@ TEST_F(HidScanLinux, EveryInterfaceIsNamedTracedAndCounted)
               }));
     EXPECT_EQ(CurrentCounters(), (Counters{1, 1, 0, 0, 2, 3}));
 
-    // The same devices under another root get the same paths: nothing depends on the mount.
+    // The same devices under another root, their class links spelled with detours, '.' and '//',
+    // get the same paths: nothing depends on the mount or on how a link is spelled.
     const std::vector<std::wstring> first = g_wideTraceLines;
-    FakeSysfs other;
+    FakeSysfs other("../../x/.././/devices/..");
+    other.AddDevice("/x", "");
     BuildMixedTree(other);
     ClearTraceLines();
     EnumHidDevicesUnder(other.Root().c_str());

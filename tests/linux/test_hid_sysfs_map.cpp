@@ -85,7 +85,7 @@ TEST(HidSysfsMap, UsbInterfacesAndCollections)
 
     d.interfaceCount = " 1\n"; // a single-interface device has no &mi_
     EXPECT_EQ(HardwarePart(PathsOf(d)[0]), L"hid#vid_7c2f&pid_2003");
-    d.interfaceCount = "10\n";
+    d.interfaceCount = "19\n";
     d.interfaceNumber = "0a\n"; // bInterfaceNumber is hex
     EXPECT_EQ(HardwarePart(PathsOf(d)[0]), L"hid#vid_7c2f&pid_2003&mi_0a");
     d.interfaceNumber = "";
@@ -127,19 +127,20 @@ TEST(HidSysfsMap, CollectionsNumberedInHexKeyboardsMarked)
     d.descriptor = kKeyboard + "\xC0"; // malformed: nothing known about its collections
     EXPECT_EQ(HardwarePart(PathsOf(d)[0]), L"hid#vid_7c2f&pid_2003&mi_01");
 
-    // A touchscreen-like device with sixteen collections, the tenth a keyboard, the eleventh
-    // usage 6 of another page.
+    // A touchscreen-like device with 33 collections, the tenth a keyboard, the eleventh usage 6
+    // of another page, the 32nd a keyboard again (the last of the first 32).
     d.descriptor.clear();
-    for (int i = 1; i <= 16; ++i)
-        d.descriptor += i == 10 ? kKeyboard : i == 11 ? kVendorUsageSix : kOneCollection;
+    for (int i = 1; i <= 33; ++i)
+        d.descriptor += i == 10 || i == 32 ? kKeyboard : i == 11 ? kVendorUsageSix : kOneCollection;
     paths = PathsOf(d);
-    ASSERT_EQ(paths.size(), 16u);
+    ASSERT_EQ(paths.size(), 33u);
     EXPECT_EQ(HardwarePart(paths[0]), L"hid#vid_7c2f&pid_2003&mi_01&col01");
     EXPECT_EQ(HardwarePart(paths[8]), L"hid#vid_7c2f&pid_2003&mi_01&col09");
     EXPECT_EQ(HardwarePart(paths[9]), L"hid#vid_7c2f&pid_2003&mi_01&col0a\\kbd");
     EXPECT_EQ(HardwarePart(paths[10]), L"hid#vid_7c2f&pid_2003&mi_01&col0b");
     EXPECT_EQ(HardwarePart(paths[15]), L"hid#vid_7c2f&pid_2003&mi_01&col10");
     EXPECT_NE(paths[15].find(L"&0&000f#"), std::wstring::npos);
+    EXPECT_EQ(HardwarePart(paths[31]), L"hid#vid_7c2f&pid_2003&mi_01&col20\\kbd");
 }
 
 // The scan's tests cover Bluetooth, I2C and a receiver's child in a sysfs tree; these are the
@@ -151,7 +152,7 @@ TEST(HidSysfsMap, NonUsbDevicesNeverLookLikeUsbReceivers)
     Device usbDeviceParent; // a USB device, not an interface, as direct parent
     usbDeviceParent.parentUevent = "DEVTYPE=usb_device\n";
     Device i2c; // an I2C device without a usable name
-    i2c.hidUevent = "HID_ID=0018:000004F3:000022E1\nHID_NAME=:00\n";
+    i2c.hidUevent = "HID_ID=0018:000004F3:000022E1\nHID_NAME=-_:00\n";
     Device bluetoothUnderUsb; // behind a USB dongle, yet Bluetooth
     bluetoothUnderUsb.hidUevent = "HID_ID=0005:00007C2F:00002003\n";
 

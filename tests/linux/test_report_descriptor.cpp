@@ -106,6 +106,7 @@ TEST(ReportDescriptor, ReportsTheUsageEachTopLevelCollectionOpensWith)
         std::string bytes;
         const char* usages;
     } cases[] = {
+        {"no Usage Page item: page 0", Bytes({0x09, 0x06, 0xA1, 0x01, 0xC0}), "0000/0006"},
         {"page after the usage still applies", Bytes({0x09, 0x06, 0x05, 0x01, 0xA1, 0x01, 0xC0}),
          "0001/0006"},
         {"4-byte usage brings its own page",
