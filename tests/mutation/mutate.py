@@ -201,9 +201,9 @@ def mechanical(m, platform, equivalent):
 
 
 def mechanical_entries(options, pools):
-    """Each platform's seeded sample (the quick ones instead with --quick), and the stale
-    entries of the equivalent list."""
-    everything = [m for pool in pools.values() for m in pool]
+    """Each chosen platform's seeded sample (the quick ones instead with --quick), and the stale
+    entries of the equivalent list (those that match no mutant of either platform)."""
+    everything = [m for p in ("linux", "windows") for m in pools.get(p) or operators.pool(ROOT, p)]
     stale = [e for e in equivalent_list.EQUIVALENT if not any(
         (m.file, m.site, operators.change_of(m)) == (e.file, e.site, e.change) for m in everything)]
     entries = []

@@ -60,3 +60,9 @@ def test_sample_of_a_file_stays_when_another_changes():
     picks = lambda pool: [m.id for m in operators.sample(pool, "linux", 7, 5) if m.file == "a.cpp"]  # noqa: E731
     assert picks(first + other) == picks(first + changed) != []
     assert operators.sample(first, "linux", 7, 3) != operators.sample(first, "linux", 8, 3)
+
+
+def test_namespace_level_takes_only_values():
+    text = "constexpr int kLimit = 4;\nint G(int a = 1);\nstruct S\n{\n    int b[8];\n};\n"
+    assert sorted(operators.change_of(m) for m in operators.mutants_of("f.h", text)) == [
+        "4 -> 3", "4 -> 5"]
