@@ -45,21 +45,28 @@ TEST(BaseDirectory, BareFileNameGivesNothing)
 
 TEST(BaseDirectory, DirectoryCutToAPathIsNotWhole)
 {
-    // Even when the result would fit the caller's buffer: the directory alone is cut.
+    // Even when the result would fit the caller's buffer: the directory alone is cut at 259
+    // characters, its separators included.
     wchar_t out[2 * kPathChars];
-    const std::wstring modulePath = L"C:\\" + std::wstring(300, L'k') + L"\\x.exe";
-    EXPECT_FALSE(MakeBaseDirectory(modulePath.c_str(), out, 2 * kPathChars));
+    for (size_t length : {257u, 258u})
+    {
+        const std::wstring modulePath = L"C:\\" + std::wstring(length, L'k') + L"\\x.exe";
+        EXPECT_EQ(MakeBaseDirectory(modulePath.c_str(), out, 2 * kPathChars), length == 257)
+            << length;
+    }
 }
 
 TEST(BaseDirectory, OnlyFullyQualifiedOnesAreUsable)
 {
     for (const wchar_t* base :
-         {L"C:\\Tools\\", L"c:/", L"\\\\server\\share\\kit\\", L"//srv/share/", L"\\\\?\\C:\\kit\\",
-          L"\\\\?\\UNC\\srv\\share\\", L"\\\\.\\C:\\kit\\"})
+         {L"C:\\Tools\\", L"a:/", L"z:/", L"A:\\", L"Z:\\", L"\\\\server\\share\\kit\\",
+          L"//srv/share/", L"\\\\s\\share\\", L"\\\\?\\C:\\kit\\", L"\\\\?\\UNC\\srv\\share\\",
+          L"\\\\.\\C:\\kit\\"})
         EXPECT_TRUE(IsFullyQualifiedDirectory(base)) << base;
     for (const wchar_t* base :
          {L"", L"C:", L"C:kit\\", L"\\kit\\", L"kit\\", L"UNC\\srv\\share\\", L"\\\\server\\",
-          L"\\\\\\share\\", L"\\\\.\\pipe\\", L"\\\\.\\C:kit\\", L"1:\\"})
+          L"\\\\\\share\\", L"\\\\.\\pipe\\", L"\\\\.\\C:kit\\", L"1:\\", L"\\\\.\\1:\\kit\\",
+          L"k\\srv\\share\\"})
         EXPECT_FALSE(IsFullyQualifiedDirectory(base)) << base;
 }
 

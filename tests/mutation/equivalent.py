@@ -2,13 +2,15 @@
 A sampled one is listed, not run and not counted.
 
 Each entry: the file; the source line as it stands, stripped; the change as `scripts/mutate.sh
---list` shows it; why no test can tell. An entry that matches no mutant any more is reported as
-stale.
+--list` shows it ('*' in either stands for any text); why no test can tell; the platform where
+that holds, when only one; which of the file's equal lines, counted from 0, when not all. An
+entry that matches no mutant any more is reported as stale.
 """
 
 import collections
 
-Equivalent = collections.namedtuple("Equivalent", "file site change reason")
+Equivalent = collections.namedtuple("Equivalent", "file site change reason platform occurrence",
+                                    defaults=(None, None))
 
 EQUIVALENT = [
     Equivalent("common/text_linux.cpp", "else if (lead >= 0xE0 && lead <= 0xEF)", "0xE0 -> 0xDF",
@@ -39,4 +41,51 @@ EQUIVALENT = [
                "for its whole text, and count the same"),
     Equivalent("launch/base_directory.cpp", "return true;", "true -> false",
                "no caller passes a null module path (each passes its own buffer)"),
+    Equivalent("launch/base_directory.cpp", "out[0] = L'\\0';", "removed: out[0] = L'\\0';",
+               "the path is written whole below, unless it is null, which no caller passes"),
+    Equivalent("common/bounded_format.cpp",
+               "PutUnsigned(writer, value < 0 ? 0u - static_cast<unsigned>(value) : value, 10);",
+               "0 -> 1", "for 0 both branches give 0"),
+    Equivalent("common/bounded_format.cpp", "va_end(args);", "removed: va_end(args);",
+               "va_end does nothing with gcc on x86-64 and i686, the two targets built"),
+    Equivalent("common/bounded_format.h", "constexpr size_t kNarrowTraceBytes = 124;", "124 -> *",
+               "only a summary line past 123 characters would show the bound: its 89 fixed "
+               "characters leave 34 for the six counts, hundreds of thousands of interfaces "
+               "each; the other narrow lines are shorter"),
+    Equivalent("detect/device_rules.cpp", "return false;", "false -> true",
+               "after the switch, which returns for every kind of rule", occurrence=1),
+    # On Windows all three vendors count as present (text_search_windows.cpp): a row that names
+    # another of them is searched as before.
+    *[Equivalent("detect/device_rules.cpp", site, change, "on Windows every vendor is present",
+                 "windows") for site, changes in (("{kRule*", ("0 -> 1", "1 -> 0", "1 -> 2", "2 -> 1")),
+                                                   ("0,", ("0 -> 1",)))
+      for change in changes],
+    Equivalent("detect/device_rules.h", "constexpr int kRuleVendorCount = 3;", "3 -> 4",
+               "on Windows a fourth vendor bit is set and read by no row", "windows"),
+    Equivalent("detect/text_search_windows.cpp", "return (1u << kRuleVendorCount) - 1;",
+               "1u -> 0u", "0 - 1 sets every bit, those of the three vendors too", "windows"),
+    Equivalent("detect/hid_scan_windows.cpp",
+               "if (requiredSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))", "< -> <=",
+               "only an interface path of one character needs exactly the structure's size; "
+               "every interface path begins \\\\?\\", "windows"),
+    Equivalent("common/system_library_windows.cpp",
+               "g_dwSystemLibraryFlags = LOAD_WITH_ALTERED_SEARCH_PATH;",
+               "removed: g_dwSystemLibraryFlags = LOAD_WITH_ALTERED_SEARCH_PATH;",
+               "the flag starts with that value, and the search is locked once, before any load",
+               "windows"),
+    *[Equivalent("common/system_library_windows.cpp", site, "1 -> 0",
+                 "only a system folder of 258 characters or more would tell", "windows")
+      for site in ("if (length == 0 || length + 1 >= kPathChars)", "if (length + 1 >= kPathChars)")],
+    Equivalent("launch/base_directory_windows.cpp",
+               "if (directory[0] == L'\\\\' && directory[1] == L'\\\\' && directory[2] == L'?' &&",
+               "1 -> 0", "differs only for a \\\\?\\ prefix with '/' as its second character, "
+               "which no module path Windows gives has", "windows"),
+    # The stand-ins of SetupDiEnumDeviceInterfaces and SetupDiGetDeviceInterfaceDetailW.
+    *[Equivalent("launch/main_windows.cpp", "SetLastError(g_dwUnboundImportError);", "removed: *",
+                 "the pass reads no error code after this call", "windows", occurrence)
+      for occurrence in (1, 2)],
+    *[Equivalent("launch/platform_windows.cpp", site, "0 -> 1",
+                 "differs only when GetModuleFileNameW fails or gives one character: either way "
+                 "the base is no fully qualified folder and nothing starts", "windows")
+      for site in ("const bool whole = length != 0 && length < capacity;", "if (length == 0)")],
 ]

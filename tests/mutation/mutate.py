@@ -192,9 +192,16 @@ def hand_written(fault):
                  if text.count(fault.find) == 1 else None)
 
 
+def shown_equivalent(e, m, platform):
+    """Whether entry e of the equivalent list names mutant m ('*' in its site or change stands
+    for any text)."""
+    like = lambda pattern, text: re.fullmatch(".*".join(map(re.escape, pattern.split("*"))), text)  # noqa: E731
+    return e.file == m.file and like(e.site, m.site) and like(e.change, operators.change_of(m)) \
+        and e.platform in (None, platform) and e.occurrence in (None, m.occurrence)
+
+
 def mechanical(m, platform, equivalent):
-    reasons = [e.reason for e in equivalent if (e.file, e.site, e.change) ==
-               (m.file, m.site, operators.change_of(m))]
+    reasons = [e.reason for e in equivalent if shown_equivalent(e, m, platform)]
     return Entry(m.id, "mechanical", platform, m.file, m.line,
                  operators.change_of(m), reasons[0] if reasons else None,
                  lambda text: operators.plant(m, text))
@@ -203,9 +210,9 @@ def mechanical(m, platform, equivalent):
 def mechanical_entries(options, pools):
     """Each chosen platform's seeded sample (the quick ones instead with --quick), and the stale
     entries of the equivalent list (those that match no mutant of either platform)."""
-    everything = [m for p in ("linux", "windows") for m in pools.get(p) or operators.pool(ROOT, p)]
+    everything = {p: pools.get(p) or operators.pool(ROOT, p) for p in ("linux", "windows")}
     stale = [e for e in equivalent_list.EQUIVALENT if not any(
-        (m.file, m.site, operators.change_of(m)) == (e.file, e.site, e.change) for m in everything)]
+        shown_equivalent(e, m, p) for p, pool in everything.items() for m in pool)]
     entries = []
     for platform, pool in pools.items():
         if options.quick and not options.only:  # against the native unit tests, as QUICK
