@@ -1,5 +1,7 @@
-// Entry of the Linux launcher. The run reads no arguments; `--start-tool FOLDER` is root's one
-// step when the launcher asked pkexec to start the pairing tool.
+// Entry of the Linux launcher. The run reads no arguments; `--device-rule` prints the kit's udev
+// rule instead, and `--start-tool FOLDER` is root's one step when the launcher asked pkexec to
+// start the pairing tool.
+#include "device_rule_linux.h"
 #include "launcher_run.h"
 #include "process_linux.h"
 #include "root_rules_linux.h"
@@ -36,6 +38,11 @@ int main(int argumentCount, char* arguments[])
     }
     // Before anything opens a file, which would otherwise take a closed standard descriptor.
     PrepareProcess();
+    if (argumentCount == 2 && strcmp(arguments[1], "--device-rule") == 0)
+    {
+        WriteDeviceRule(STDOUT_FILENO);
+        return 0;
+    }
     if (argumentCount >= 2 && strcmp(arguments[1], kStartToolOption) == 0)
         return RunToolStart(argumentCount - 2, arguments + 2);
     // 0, unless the tool needed rights that could not be had.
