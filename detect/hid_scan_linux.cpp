@@ -6,6 +6,7 @@
 #include "hid_scan.h"
 
 #include "bounded_format.h"
+#include "error_output_linux.h"
 #include "hid_sysfs_map.h"
 #include "text_linux.h"
 

@@ -1,9 +1,9 @@
 // Entry of the Linux launcher. The run reads no arguments; `--device-rule` prints the kit's udev
 // rule instead.
 #include "device_rule_linux.h"
+#include "error_output_linux.h"
 #include "launcher_run.h"
 #include "process_linux.h"
-#include "text_linux.h"
 
 #include <cstring>
 #include <unistd.h>

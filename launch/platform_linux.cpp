@@ -4,6 +4,7 @@
 #include "platform.h"
 
 #include "bounded_format.h"
+#include "error_output_linux.h"
 #include "process_linux.h"
 #include "receiver_nodes_linux.h"
 #include "run_text_linux.h"

@@ -1,6 +1,7 @@
 // The launcher's own process state and the processes it starts.
 #include "process_linux.h"
 
+#include "error_output_linux.h"
 #include "text_linux.h"
 
 #include <cerrno>

@@ -314,7 +314,7 @@ FAULTS = [
           "identity->keyboardPaths[i / 32] |= 1u << (i % 32);", "identity->keyboardPaths[0] |= 1u;",
           "every keyboard collection marked on the first path", "linux"),
     Fault("sm-bluetooth-as-usb", "detect/hid_sysfs_map.cpp",
-          "else if (bus == kBusBluetooth)", "else if (bus == kBusUsb)",
+          "if (bus == kBusBluetooth)", "if (bus == kBusUsb)",
           "a Bluetooth device named in the generic bus shape", "linux"),
     # --- detect/hid_scan_linux.cpp: the sysfs walk ------------------------------------------
     Fault("sl-root-handle-leaked", "detect/hid_scan_linux.cpp",
@@ -338,12 +338,12 @@ FAULTS = [
           "        if (errno != ENOENT)\n            ReportUnreadableList(sysfsRoot);\n        return;\n    }\n    DIR*",
           "        return;\n    }\n    DIR*",
           "an interface list that cannot be read taken for no list", "linux"),
-    # --- common/text_linux.cpp, common/trace_linux.cpp: the gathered trace -----------------
-    Fault("tl-lines-written-twice", "common/text_linux.cpp",
+    # --- common/error_output_linux.cpp, common/trace_linux.cpp: the gathered trace -----------------
+    Fault("tl-lines-written-twice", "common/error_output_linux.cpp",
           "    g_dwErrorBufferUsed = 0;\n    WriteBytes(STDERR_FILENO, g_errorBuffer, used);",
           "    WriteBytes(STDERR_FILENO, g_errorBuffer, used);",
           "the gathered lines never let go: every later write repeats them", "linux"),
-    Fault("tl-narrow-jumps-queue", "common/text_linux.cpp",
+    Fault("tl-narrow-jumps-queue", "common/error_output_linux.cpp",
           "    FlushErrorText();\n    WriteBytes(fd, text, strlen(text));",
           "    WriteBytes(fd, text, strlen(text));",
           "a narrow line written before the interface lines gathered ahead of it", "linux"),
@@ -398,7 +398,7 @@ FAULTS = [
           "chinese ? kChineseFormat : kEnglishFormat", "kEnglishFormat",
           "the access notice always in English", "linux"),
     # --- the gathered trace, the name-derived identity and the shared facts (new behaviours) -
-    Fault("tl-full-buffer-overrun", "common/text_linux.cpp",
+    Fault("tl-full-buffer-overrun", "common/error_output_linux.cpp",
           "    if (g_dwErrorBufferUsed + length > kErrorBufferBytes)\n        FlushErrorText();\n", "",
           "a full trace buffer written past its end instead of written out", "linux"),
     Fault("tl-wide-lines-unbuffered", "common/trace_linux.cpp", "    BufferErrorText(bytes);",
