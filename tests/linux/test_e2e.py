@@ -210,10 +210,9 @@ def test_access(caller, case):
 
 def test_tool_starts_as_the_caller_in_the_kit(caller):
     """At once, in the kit's folder whatever folder the caller stood in, with the caller's own
-    environment; a set-user-id launcher first becomes its caller again."""
+    environment."""
     probe = os.path.join(caller.work, "probe")
     write_probe(tool(caller.kit, "SOC"), probe)
-    os.chmod(os.path.join(caller.kit, kd.LINUX_LAUNCHER), 0o4755)
     run = caller.run_launcher(receiver_and_foreign_device(caller.work),
                               dev_folder(caller.work, OPEN), cwd="/", LANG=EN, CALLERS_OWN="1")
     assert run.returncode == 0
@@ -223,6 +222,15 @@ def test_tool_starts_as_the_caller_in_the_kit(caller):
     assert os.readlink(os.path.join(probe, "cwd")) == caller.kit
     with open(os.path.join(probe, "environ"), "rb") as environ:
         assert b"CALLERS_OWN=1" in environ.read().split(b"\0")
+
+
+def test_set_user_id_launcher_is_its_caller(caller):
+    """Root's rights given up first: the receiver root's alone stays closed to the caller."""
+    os.chmod(os.path.join(caller.kit, kd.LINUX_LAUNCHER), 0o4755)
+    run = caller.run_launcher(receiver_and_foreign_device(caller.work),
+                              dev_folder(caller.work, {}), LANG=EN)
+    assert run.returncode == 1
+    expect_nothing_started(caller.kit)
 
 
 # --- Faults: the launcher's surroundings fail it ----------------------------------------------

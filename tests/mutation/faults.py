@@ -371,7 +371,9 @@ FAULTS = [
     Fault("dr-collection-taken-for-a-pair", "detect/device_rules.cpp",
           "if (pattern == nullptr || wcsncmp(pattern, kVendor, vendorLength) != 0)",
           "if (pattern == nullptr)",
-          "a pattern that names no pair (a collection) read as one", "linux"),
+          "a pattern that names no pair (a collection) read as one", "linux",
+          "every pattern of the table that is no pair is shorter than 'VID_xxxx&PID_' and fails the "
+          "hex or '&PID_' test before anything is read past it"),
     Fault("du-hex-digits-reversed", "launch/device_rule_linux.cpp", "(value >> (12 - 4 * i))",
           "(value >> (4 * i))", "the ids written lowest digit first: the rule matches nothing",
           "linux"),
