@@ -181,18 +181,17 @@ def copy_file(name, fd, path, target):
         os.close(source)
 
 
-def copy_folder(fd, path, target, entry, seen):
+def copy_folder(fd, path, target, entry, seen, notes):
     """Copies the folder open as FD (PATH in lines, ENTRY in the kit) into TARGET: regular files
     and folders, under names Windows keeps apart; SEEN maps each entry as Windows compares
-    names to its path. Hidden ones are left out."""
+    names to its path. Hidden ones are left out, with a line in NOTES."""
     for name in sorted(os.listdir(fd), key=os.fsencode):
         inner, inner_entry = path + "/" + name, entry + "/" + name
         fault = name_fault(name)
         if fault:
             refuse(inner, fault)
         if name.startswith("."):
-            print("kit.sh: left out %s: hidden files and folders do not ship" % shown(inner),
-                  file=sys.stderr)
+            notes.append("kit.sh: left out %s: hidden files and folders do not ship\n" % shown(inner))
             continue
         key = windows_key(inner_entry)
         if key in seen:
@@ -203,7 +202,7 @@ def copy_folder(fd, path, target, entry, seen):
             os.mkdir(os.path.join(target, name))
             child = open_folder(name, fd, inner)
             try:
-                copy_folder(child, inner, os.path.join(target, name), inner_entry, seen)
+                copy_folder(child, inner, os.path.join(target, name), inner_entry, seen, notes)
             finally:
                 os.close(child)
         elif stat.S_ISREG(mode):
@@ -213,18 +212,17 @@ def copy_folder(fd, path, target, entry, seen):
                    % KINDS.get(stat.S_IFMT(mode), "no regular file"))
 
 
-def gather(kit, tools, tool):
+def gather(kit, tools, tool, notes_file):
     """Each tool folder of TOOLS into the kit's folder of that name. Anything else there, or a
-    folder without the tool the launcher starts, is an assembler's slip that would ship unseen;
-    a folder TOOLS lacks ships empty, which a line says."""
+    folder without the tool the launcher starts, is an assembler's slip that would ship unseen.
+    What was left out is written to NOTES_FILE, for a kit that is made."""
     folders = sorted(n for n in os.listdir(kit) if os.path.isdir(os.path.join(kit, n)))
-    top, seen, carried = os.open(tools, os.O_RDONLY | os.O_DIRECTORY), {}, []
+    top, seen, carried, notes = os.open(tools, os.O_RDONLY | os.O_DIRECTORY), {}, [], []
     try:
         for name in sorted(os.listdir(top), key=os.fsencode):
             path = tools + "/" + name
             if name.startswith("."):
-                print("kit.sh: left out %s: hidden files and folders do not ship" % shown(path),
-                      file=sys.stderr)
+                notes.append("kit.sh: left out %s: hidden files and folders do not ship\n" % shown(path))
                 continue
             mode = os.stat(name, dir_fd=top, follow_symlinks=False).st_mode
             if stat.S_ISLNK(mode):
@@ -233,7 +231,7 @@ def gather(kit, tools, tool):
                 refuse(path, "is not one of the kit's tool folders")
             folder = open_folder(name, top, path)
             try:
-                copy_folder(folder, path, os.path.join(kit, name), name, seen)
+                copy_folder(folder, path, os.path.join(kit, name), name, seen, notes)
             finally:
                 os.close(folder)
             if not os.path.isfile(os.path.join(kit, name, tool)):
@@ -243,10 +241,8 @@ def gather(kit, tools, tool):
         os.close(top)
     if not carried:
         fail("no tool folder in " + shown(tools))
-    missing = [f for f in folders if f not in carried]
-    if missing:
-        print("kit.sh: no tools for %s in %s: %s empty" % (", ".join(missing), shown(tools),
-              "that folder ships" if len(missing) == 1 else "those folders ship"), file=sys.stderr)
+    with open(notes_file, "a", encoding="utf-8") as f:
+        f.writelines(notes)
 
 
 def entries(root):
@@ -306,12 +302,18 @@ kit_py() {
     /usr/bin/python3 -I -X utf8 -c "$KIT_PY" "$@"
 }
 
+# Lines for a kit that is made, not for a failed run: what it left out, and what it lacks.
+: >"$work/notes"
 if [ -n "$tools" ]; then
     tool=$(sed -n 's/^set(TAMSU_TOOL_FILE \(.*\))$/\1/p' "$TAMSU_ROOT/CMakeLists.txt")
-    kit_py gather "$kit" "$tools" "$tool" || exit 1
-else
-    echo "kit.sh: no --tools: the kit's tool folders ship empty" >&2
+    kit_py gather "$kit" "$tools" "$tool" "$work/notes" || exit 1
 fi
+empty=
+for folder in "$kit"/*/; do
+    folder=${folder%/}
+    [ -n "$(ls -A -- "$folder")" ] || empty+=", ${folder##*/}"
+done
+[ -z "$empty" ] || echo "kit.sh: these kit folders ship empty, with no tools: ${empty#, }" >>"$work/notes"
 
 # The password's first line without its line end: `-passin file:` would keep the CR of a CRLF
 # line end, which osslsigncode drops.
@@ -419,6 +421,7 @@ mv -f -- "$work/$name.zip.sha256" "$output/$name.zip.sha256"
 [ -z "$sign" ] || cp -- "$kit/SHA256SUMS.p7s" "$output/SHA256SUMS.p7s"
 
 echo "kit: $output/$name.zip"
+cat -- "$work/notes" >&2
 if [ -n "$sign" ]; then
     echo "launcher and SHA256SUMS signed by $signer${timestamp:+, the launcher timestamped by $timestamp}"
 else
