@@ -116,7 +116,9 @@ PIECE = 1 << 20  # every file is read and written in pieces of this size, whatev
 # What Windows refuses in a name, and the device names it keeps with or without an extension
 # ("con.txt" is the console too).
 REFUSED = '\\:*?"<>|'
-DEVICES = {"CON", "PRN", "AUX", "NUL"} | {p + d for p in ("COM", "LPT") for d in "0123456789\u00b9\u00b2\u00b3"}
+DEVICES = {"CON", "PRN", "AUX", "NUL"} | {
+    port + digit for port in ("COM", "LPT") for digit in "0123456789\u00b9\u00b2\u00b3"}
+HIDDEN = "kit.sh: left out %s: hidden files and folders do not ship\n"
 KINDS = {stat.S_IFLNK: "a symbolic link", stat.S_IFIFO: "a FIFO", stat.S_IFSOCK: "a socket",
          stat.S_IFCHR: "a character device", stat.S_IFBLK: "a block device"}
 
@@ -143,7 +145,8 @@ def name_fault(name):
     except UnicodeEncodeError:
         return "is not valid UTF-8"
     if any(c in REFUSED or ord(c) < 32 or 127 <= ord(c) < 160 for c in name):
-        return 'holds a character Windows refuses in a name (\\ : * ? " < > | or a control character)'
+        return ('holds a character Windows refuses in a name (\\ : * ? " < > | or a control '
+                'character)')
     if name.endswith((".", " ")):
         return "ends in a dot or a space, which Windows drops"
     if name.split(".")[0].rstrip(" ").upper() in DEVICES:
@@ -191,11 +194,12 @@ def copy_folder(fd, path, target, entry, seen, notes):
         if fault:
             refuse(inner, fault)
         if name.startswith("."):
-            notes.append("kit.sh: left out %s: hidden files and folders do not ship\n" % shown(inner))
+            notes.append(HIDDEN % shown(inner))
             continue
         key = windows_key(inner_entry)
         if key in seen:
-            refuse(inner, "is the same name on Windows as %s: case is ignored there" % shown(seen[key]))
+            refuse(inner, "is the same name on Windows as %s: case is ignored there"
+                   % shown(seen[key]))
         seen[key] = inner
         mode = os.stat(name, dir_fd=fd, follow_symlinks=False).st_mode
         if stat.S_ISDIR(mode):
@@ -222,7 +226,7 @@ def gather(kit, tools, tool, notes_file):
         for name in sorted(os.listdir(top), key=os.fsencode):
             path = tools + "/" + name
             if name.startswith("."):
-                notes.append("kit.sh: left out %s: hidden files and folders do not ship\n" % shown(path))
+                notes.append(HIDDEN % shown(path))
                 continue
             mode = os.stat(name, dir_fd=top, follow_symlinks=False).st_mode
             if stat.S_ISLNK(mode):
@@ -313,7 +317,8 @@ for folder in "$kit"/*/; do
     folder=${folder%/}
     [ -n "$(ls -A -- "$folder")" ] || empty+=", ${folder##*/}"
 done
-[ -z "$empty" ] || echo "kit.sh: these kit folders ship empty, with no tools: ${empty#, }" >>"$work/notes"
+[ -z "$empty" ] ||
+    echo "kit.sh: these kit folders ship empty, with no tools: ${empty#, }" >>"$work/notes"
 
 # The password's first line without its line end: `-passin file:` would keep the CR of a CRLF
 # line end, which osslsigncode drops.

@@ -460,8 +460,8 @@ FAULTS = [
           "/usr/bin/python3 -I -c",
           "file names read in the caller's locale: another ZIP in a GB18030 locale", "windows"),
     Fault("kit-empty-folder-silent", "scripts/kit.sh",
-          '[ -z "$empty" ] || echo "kit.sh: these kit folders ship empty',
-          '[ -n "$empty" ] || echo "kit.sh: these kit folders ship empty',
+          '[ -z "$empty" ] ||\n    echo "kit.sh: these kit folders ship empty',
+          '[ -n "$empty" ] ||\n    echo "kit.sh: these kit folders ship empty',
           "a family folder --tools left out ships empty with no word", "windows"),
     Fault("kit-sums-list-themselves", "scripts/kit.sh",
           '    files = [e for e in entries(kit) if not e.endswith("/")]\n'
