@@ -1,5 +1,6 @@
 # `cmake --install` lays out the pairing kit: the launcher at the top, one folder per receiver
-# family for its tool, and a read-me for whoever assembles the kit. CPack zips the Windows kit.
+# family for its tool, a read-me for whoever assembles the kit, and on Linux the udev rule that
+# opens the receivers to the person at the seat. CPack zips the Windows kit.
 if(WIN32)
     set(TAMSU_LAUNCHER_TARGET TamsuLauncher)
 else()
@@ -16,6 +17,17 @@ endif()
 configure_file(${PROJECT_SOURCE_DIR}/res/kit-readme.txt ${CMAKE_BINARY_DIR}/kit-readme/README.txt
     @ONLY NEWLINE_STYLE ${TAMSU_README_LINE_ENDS})
 install(FILES ${CMAKE_BINARY_DIR}/kit-readme/README.txt DESTINATION .)
+if(NOT WIN32)
+    # The Linux kit's udev rule, as the launcher prints it from its own receiver table.
+    set(TAMSU_DEVICE_RULE ${CMAKE_BINARY_DIR}/kit-rule/70-tamsu-receivers.rules)
+    add_custom_command(OUTPUT ${TAMSU_DEVICE_RULE}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/kit-rule
+        COMMAND sh -c "\"$1\" --device-rule > \"$2\"" sh $<TARGET_FILE:tamsu-launcher>
+                ${TAMSU_DEVICE_RULE}
+        DEPENDS tamsu-launcher VERBATIM)
+    add_custom_target(tamsu_device_rule ALL DEPENDS ${TAMSU_DEVICE_RULE})
+    install(FILES ${TAMSU_DEVICE_RULE} DESTINATION .)
+endif()
 foreach(folder ${TAMSU_KIT_FOLDERS})
     install(DIRECTORY DESTINATION ${folder})
 endforeach()

@@ -1,5 +1,7 @@
 #include "device_rules.h"
 
+#include <cwchar>
+
 uint32_t g_dwSunDevice;
 uint32_t g_dwSunDevice2;
 uint32_t g_dwBkDevice24G;
@@ -70,7 +72,78 @@ bool RuleHolds(const ReceiverRule& rule, const wchar_t* devicePath)
     return false;
 }
 
+// The value of 4 hex digits, or -1 when text does not begin with them.
+int HexValue(const wchar_t* text)
+{
+    int value = 0;
+    for (int i = 0; i < 4; ++i)
+    {
+        const wchar_t c = text[i];
+        int digit = -1;
+        if (c >= L'0' && c <= L'9')
+            digit = c - L'0';
+        else if (c >= L'A' && c <= L'F')
+            digit = c - L'A' + 10;
+        if (digit < 0)
+            return -1;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+// The pair at the start of a pattern ("VID_7C2F&PID_2000..."); false when it names none.
+bool PatternUsbId(const wchar_t* pattern, UsbDeviceId* id)
+{
+    static const wchar_t kVendor[] = L"VID_";
+    static const wchar_t kProduct[] = L"&PID_";
+    const size_t vendorLength = sizeof kVendor / sizeof kVendor[0] - 1;
+    const size_t productLength = sizeof kProduct / sizeof kProduct[0] - 1;
+    if (pattern == nullptr || wcsncmp(pattern, kVendor, vendorLength) != 0)
+        return false;
+    const int vendor = HexValue(pattern + vendorLength);
+    const wchar_t* rest = pattern + vendorLength + 4;
+    if (vendor < 0 || wcsncmp(rest, kProduct, productLength) != 0)
+        return false;
+    const int product = HexValue(rest + productLength);
+    if (product < 0)
+        return false;
+    *id = {static_cast<uint16_t>(vendor), static_cast<uint16_t>(product)};
+    return true;
+}
+
 } // namespace
+
+size_t ListReceiverUsbIds(UsbDeviceId* out, size_t capacity)
+{
+    size_t count = 0;
+    for (const ReceiverRule& rule : kReceiverRules)
+    {
+        for (const wchar_t* pattern : rule.patterns)
+        {
+            UsbDeviceId id;
+            if (!PatternUsbId(pattern, &id))
+                continue;
+            bool listed = false;
+            for (size_t i = 0; i < count && !listed; ++i)
+                listed = out[i].vendor == id.vendor && out[i].product == id.product;
+            if (!listed && count < capacity)
+                out[count++] = id;
+        }
+    }
+    return count;
+}
+
+bool IsReceiverUsbId(UsbDeviceId id)
+{
+    UsbDeviceId ids[kMaxReceiverUsbIds];
+    const size_t count = ListReceiverUsbIds(ids, kMaxReceiverUsbIds);
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (ids[i].vendor == id.vendor && ids[i].product == id.product)
+            return true;
+    }
+    return false;
+}
 
 void ResetDeviceCounters()
 {

@@ -1,6 +1,7 @@
 // Receiver family rules: which counter one HID interface path raises.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Process-wide receiver counters, in the order of the summary trace line.
@@ -16,6 +17,22 @@ bool AnyDeviceCounted();
 
 // Raises at most one counter, by one, for the first rule the terminated path meets.
 void ClassifyDevicePath(const wchar_t* devicePath);
+
+// A USB device's vendor and product ids, as a rule names them ("VID_7C2F&PID_2000").
+struct UsbDeviceId
+{
+    uint16_t vendor;
+    uint16_t product;
+};
+
+// Room for every pair the rules name.
+constexpr size_t kMaxReceiverUsbIds = 32;
+
+// The pairs the rules name, each once, in the rules' order. Returns how many were written.
+size_t ListReceiverUsbIds(UsbDeviceId* out, size_t capacity);
+
+// True when a rule names the pair.
+bool IsReceiverUsbId(UsbDeviceId id);
 
 // The vendor text every rule's patterns begin with ("VID_7C2F").
 constexpr int kRuleVendorCount = 3;

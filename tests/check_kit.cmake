@@ -1,6 +1,7 @@
 # Installs the build into a fresh folder and checks the kit's layout: the launcher at the top,
 # the four tool folders, and the assemblers' read-me naming each family's folder.
 #   cmake -DBUILD_DIR=... -DKIT_DIR=... -DLAUNCHER=<file name> -DFOLDERS=<list> -DTOOL=<file name>
+#         [-DEXTRA_FILES=<list>]
 #         -P check_kit.cmake
 file(REMOVE_RECURSE "${KIT_DIR}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${KIT_DIR}"
@@ -23,7 +24,7 @@ foreach(folder ${FOLDERS})
 endforeach()
 file(GLOB top RELATIVE "${KIT_DIR}" "${KIT_DIR}/*")
 list(SORT top)
-set(expected ${FOLDERS} README.txt ${LAUNCHER})
+set(expected ${FOLDERS} README.txt ${LAUNCHER} ${EXTRA_FILES})
 list(SORT expected)
 if(NOT top STREQUAL expected)
     message(FATAL_ERROR "unexpected kit contents: ${top}")

@@ -15,7 +15,7 @@ Equivalent = collections.namedtuple("Equivalent", "file site change reason platf
 EQUIVALENT = [
     Equivalent("common/text_linux.cpp", "else if (lead >= 0xE0 && lead <= 0xEF)", "0xE0 -> 0xDF",
                "a lead byte 0xDF never gets here: the two-byte branch before takes it"),
-    Equivalent("common/text_linux.cpp", "if (written <= 0)", "<= -> <",
+    Equivalent("common/error_output_linux.cpp", "if (written <= 0)", "<= -> <",
                "write(2) returns 0 only when asked for 0 bytes, and the loop never asks for 0"),
     Equivalent("detect/hid_scan_linux.cpp", "constexpr size_t kAttributeBytes = 32;", "32 -> 31",
                "the number attributes sysfs gives hold 3 bytes (\"%02x\\n\", \"%2d\\n\"); only a "

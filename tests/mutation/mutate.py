@@ -48,6 +48,9 @@ CTEST_JOBS = {"linux": 4, "windows": 2}
 # The share of each platform's mechanical sample (less those not built or equivalent) the tests
 # must kill; every hand-written fault must be killed.
 MECHANICAL_GOAL = 0.90
+# Files only the release checks run (the kit script, and the line ends of a checkout): their
+# faults run those checks alone, and so does the baseline before them.
+RELEASE_FILES = ("scripts/kit.sh", ".gitattributes")
 
 
 def source_files():
@@ -142,10 +145,10 @@ def build(platform, log, targets=()):
     return status == 0
 
 
-def run_tests(platform, log, deadline, programs, unit_only=False, unit_limit=3600):
+def run_tests(platform, log, deadline, programs, unit_only=False, release=False, unit_limit=3600):
     """The platform's tests until the first failure: the unit test programs (each within
-    unit_limit seconds), then (unless unit_only) the CTest suite. Returns "passed", "failed" or
-    "timeout"."""
+    unit_limit seconds), then (unless unit_only) the CTest suite, or with release its release
+    checks alone. Returns "passed", "failed" or "timeout"."""
     copy = copy_of(platform)
     binary = os.path.join(copy, "build", platform)
     for program in programs:
@@ -160,8 +163,9 @@ def run_tests(platform, log, deadline, programs, unit_only=False, unit_limit=360
             return "failed"
     if unit_only:
         return "passed"
+    selection = ["-L", "^release$"] if release else ["-LE", CTEST_EXCLUDE]
     status = run_logged(["ctest", "--test-dir", binary, "--stop-on-failure", "--output-on-failure",
-                         "--parallel", str(CTEST_JOBS[platform]), "-LE", CTEST_EXCLUDE], log,
+                         "--parallel", str(CTEST_JOBS[platform]), *selection], log,
                         deadline - time.monotonic(), copy)
     return {None: "timeout", 0: "passed"}.get(status, "failed")
 
@@ -284,8 +288,10 @@ def run_entry(entry, options, targets, programs):
         if not build(entry.platform, log, targets):
             outcome = "not built"
         else:
-            outcome = run_tests(entry.platform, log, started + options.time_limit, programs,
-                                options.quick, UNIT_TIME_LIMIT)
+            release = entry.file in RELEASE_FILES
+            outcome = run_tests(entry.platform, log, started + options.time_limit,
+                                [] if release else programs, options.quick and not release,
+                                release, UNIT_TIME_LIMIT)
     finally:
         restore(entry)
     status = {"failed": "killed", "timeout": "killed (time limit)", "passed": "SURVIVED",
@@ -309,7 +315,11 @@ def run_platform(platform, entries, options):
     if not build(platform, log, targets):
         print("%s: the unchanged sources do not build; see %s" % (platform, log))
         return None
-    if run_tests(platform, log, time.monotonic() + 3600, programs, options.quick) != "passed":
+    outcome = run_tests(platform, log, time.monotonic() + 3600, programs, options.quick)
+    if outcome == "passed" and any(e.platform == platform and e.file in RELEASE_FILES
+                                   for e in entries):
+        outcome = run_tests(platform, log, time.monotonic() + 3600, [], release=True)
+    if outcome != "passed":
         print("%s: the unchanged sources fail their tests; see %s" % (platform, log))
         return None
     print("%s: baseline built and passed in %.0f s" % (platform, time.monotonic() - platform_started))
