@@ -161,6 +161,7 @@ TEST(HidSysfsMap, NonUsbDevicesNeverLookLikeUsbReceivers)
     EXPECT_EQ(HardwarePart(PathsOf(i2c)[0]), L"hid#bus_0018_vid&04f3_pid&22e1");
     EXPECT_EQ(HardwarePart(PathsOf(bluetoothUnderUsb)[0]),
               L"hid#{00001124-0000-1000-8000-00805f9b34fb}_vid&00027c2f_pid&2003");
+    EXPECT_FALSE(IsUsbHidUevent(bluetoothUnderUsb.hidUevent.c_str())); // no USB parent is read
     ResetDeviceCounters();
     for (const Device* d : {&uhid, &usbDeviceParent, &i2c, &bluetoothUnderUsb})
         ClassifyDevicePath(PathsOf(*d)[0].c_str());

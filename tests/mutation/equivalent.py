@@ -3,20 +3,27 @@ A sampled one is listed, not run and not counted.
 
 Each entry: the file; the source line as it stands, stripped; the change as `scripts/mutate.sh
 --list` shows it ('*' in either stands for any text); why no test can tell; the platform where
-that holds, when only one; which of the file's equal lines, counted from 0, when not all. An
-entry that matches no mutant any more is reported as stale.
+that holds, when only one; which of the file's equal lines, counted from 0, when not all; the
+function they are in, when that matters. An entry that matches no mutant any more is reported
+as stale.
 """
 
 import collections
 
-Equivalent = collections.namedtuple("Equivalent", "file site change reason platform occurrence",
-                                    defaults=(None, None))
+Equivalent = collections.namedtuple("Equivalent",
+                                    "file site change reason platform occurrence function",
+                                    defaults=(None, None, None))
 
 EQUIVALENT = [
     Equivalent("common/text_linux.cpp", "else if (lead >= 0xE0 && lead <= 0xEF)", "0xE0 -> 0xDF",
                "a lead byte 0xDF never gets here: the two-byte branch before takes it"),
-    Equivalent("common/error_output_linux.cpp", "if (written <= 0)", "<= -> <",
-               "write(2) returns 0 only when asked for 0 bytes, and the loop never asks for 0"),
+    *[Equivalent("common/error_output_linux.cpp", site, change,
+                 "write(2) returns 0 only when asked for 0 bytes, and the loop never asks for 0")
+      for site, change in (("if (written <= 0)", "<= -> <"),
+                           ("if (written < 0 && errno == EINTR)", "0 -> 1"))],
+    Equivalent("detect/receiver_nodes_linux.cpp",
+               "if (strlen(name) < 15 || name[4] != ':' || name[9] != ':' || name[14] != '.')",
+               "15 -> 14", "a name of 14 characters ends at name[14], which is then no '.'"),
     Equivalent("detect/hid_scan_linux.cpp", "constexpr size_t kAttributeBytes = 32;", "32 -> 31",
                "the number attributes sysfs gives hold 3 bytes (\"%02x\\n\", \"%2d\\n\"); only a "
                "text of 30 bytes or more would tell the bound"),
@@ -60,6 +67,11 @@ EQUIVALENT = [
                  "windows") for site, changes in (("{kRule*", ("0 -> 1", "1 -> 0", "1 -> 2", "2 -> 1")),
                                                    ("0,", ("0 -> 1",)))
       for change in changes],
+    # The receivers' USB ids serve the Linux access check and udev rule alone: the Windows build
+    # carries these functions and never calls them.
+    *[Equivalent("detect/device_rules.cpp", "*", "*", "never called on Windows", "windows",
+                 function=function)
+      for function in ("HexValue", "PatternUsbId", "ListReceiverUsbIds", "IsReceiverUsbId")],
     Equivalent("detect/device_rules.h", "constexpr int kRuleVendorCount = 3;", "3 -> 4",
                "on Windows a fourth vendor bit is set and read by no row", "windows"),
     Equivalent("detect/text_search_windows.cpp", "return (1u << kRuleVendorCount) - 1;",

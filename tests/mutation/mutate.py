@@ -201,7 +201,8 @@ def shown_equivalent(e, m, platform):
     for any text)."""
     like = lambda pattern, text: re.fullmatch(".*".join(map(re.escape, pattern.split("*"))), text)  # noqa: E731
     return e.file == m.file and like(e.site, m.site) and like(e.change, operators.change_of(m)) \
-        and e.platform in (None, platform) and e.occurrence in (None, m.occurrence)
+        and e.platform in (None, platform) and e.occurrence in (None, m.occurrence) \
+        and e.function in (None, m.function)
 
 
 def mechanical(m, platform, equivalent):

@@ -33,9 +33,10 @@ LINUX_ONLY = {"detect/report_descriptor.cpp", "detect/report_descriptor.h",
 # An id (file:line:operator, numbered when the line has more than one), file and line (1-based)
 # of the change, operator, offsets of the replaced text, the text there and its replacement, the
 # stripped source line (with operator, change and occurrence: the key that names the mutant
-# whatever its line number), and the occurrence among equal keys.
+# whatever its line number), the occurrence among equal keys, and the function it is in ("" at
+# namespace level).
 Mutant = collections.namedtuple("Mutant", "id file line operator start end original replacement "
-                                          "site occurrence")
+                                          "site occurrence function")
 
 
 def change_of(m):
@@ -165,8 +166,8 @@ def _depth_end(code, at, stops):
 
 
 def _function_bodies(code):
-    """(start, end, return type) of each function body: a { after a ) at namespace or struct
-    level, its type the word before the function's name."""
+    """(start, end, return type, name) of each function body: a { after a ) at namespace or
+    struct level, its type the word before the function's name."""
     bodies, stack = [], []
     for i, c in enumerate(code):
         if c == "{":
@@ -177,12 +178,13 @@ def _function_bodies(code):
         elif c == "}" and stack:
             start = stack.pop()
             if start is not None:
-                bodies.append((start, i + 1, _return_type(code, start)))
+                bodies.append((start, i + 1, *_signature(code, start)))
     return bodies
 
 
-def _return_type(code, body):
-    """The word before the name of the function whose body opens at body."""
+def _signature(code, body):
+    """The return type (the word before the name) and the name of the function whose body
+    opens at body."""
     depth, i = 0, code.rfind(")", 0, body)
     while i > 0:
         depth += {")": 1, "(": -1}.get(code[i], 0)
@@ -191,14 +193,14 @@ def _return_type(code, body):
         i -= 1
     words = [w for w in re.findall(r"[A-Za-z_][\w:]*", code[max(0, i - 200):i])
              if w not in CALLING_CONVENTIONS]
-    return words[-2] if len(words) >= 2 else ""
+    return (words[-2] if len(words) >= 2 else "", words[-1] if words else "")
 
 
 def mutable_mask(code):
     """Per offset, whether a mutant may change it, and the function bodies."""
     bodies = _function_bodies(code)
     mask = [False] * len(code)
-    for start, end, _ in bodies:
+    for start, end, *_ in bodies:
         mask[start:end] = [True] * (end - start)
     for at in _statement_starts(code):
         end = _depth_end(code, at, ";")
@@ -294,7 +296,7 @@ def returned(code, text, bodies):
     """true and false swapped, any other value of a bool function negated; an int function's
     value other than a literal (an error code, a count) returned as 0."""
     for m in re.finditer(r"\breturn\b", code):
-        kinds = [kind for start, end, kind in bodies if start < m.start() < end]
+        kinds = [kind for start, end, kind, _ in bodies if start < m.start() < end]
         start = m.end() + len(code[m.end():]) - len(code[m.end():].lstrip())
         end = _depth_end(code, start, ";")
         value = code[start:end].strip()
@@ -329,7 +331,9 @@ def mutants_of(path, text):
         line = text.count("\n", 0, start) + 1
         line_start = text.rfind("\n", 0, start) + 1
         site = text[line_start:text.find("\n", start)].strip()
-        m = Mutant("", path, line, name, start, end, text[start:end], replacement, site, 0)
+        function = [f for begin, finish, _, f in bodies if begin <= start < finish]
+        m = Mutant("", path, line, name, start, end, text[start:end], replacement, site, 0,
+                   function[0] if function else "")
         per_key[key_of(m)] += 1
         per_line[(line, name)] += 1
         mutants.append(m._replace(occurrence=per_key[key_of(m)] - 1))
