@@ -285,18 +285,19 @@ class Caller:
         path = self.work
         for part in parts:
             path = os.path.join(path, part)
-            os.makedirs(path, exist_ok=True)
+            os.makedirs(path, mode=0o700, exist_ok=True)
             os.chown(path, *NOBODY)
         return path
 
-    def record_wine(self):
+    def record_wine(self, real=True):
         """wine and wineserver over Debian's, which record in wine.log who ran them, whether as
-        a session's leader, in which folder and prefix, with what arguments, and run the real
-        ones."""
+        a session's leader, in which folder and prefix, with what arguments, and then run the
+        real ones, or fail."""
         self.new_log(os.path.join(self.work, "wine.log"))
         for name in ("wine", "wineserver"):
-            write_program(os.path.join(self.bin, name), WINE_RECORDER % (
-                name, self.work, os.path.realpath(os.path.join("/usr/bin", name))))
+            run = "exec " + os.path.realpath(os.path.join("/usr/bin", name)) + ' "$@"'
+            write_program(os.path.join(self.bin, name),
+                          WINE_RECORDER % (name, self.work, run if real else "exit 1"))
 
     def hide(self, name):
         """No program of that name in /usr/bin (a whiteout in the overlay over it)."""
@@ -306,7 +307,7 @@ class Caller:
 WINE_RECORDER = """#!/bin/sh
 [ "$(cut -d' ' -f6 /proc/$$/stat)" = $$ ] && leader=yes || leader=no
 echo "uid=$(id -u) leader=$leader cwd=$(readlink /proc/$$/cwd) prefix=$WINEPREFIX: %s $*" >>%s/wine.log
-exec %s "$@"
+%s
 """
 
 # A bare Wine prefix (Wine's own first start, nothing of the kit's in it), owned by the test user

@@ -235,26 +235,34 @@ def receiver_pairs():
 
 
 HOME = ["home"]
-TOOL = "%s/NewCedar/" + kd.TOOL_FILE
 # What the kit's Wine hands the stand-in: the bus driver's settings, the kit's folder.
 SAW = "windows args=0 enable-sdl=0 devices=%s folder=Z:%s\n"
-# What the launcher runs as the caller the first time, in the kit's prefix: a wineserver left
-# running in it ended, the settings imported in the folder above it, its wineserver let end;
-# then on every start the tool, as a session's leader, in the kit's folder. (cwd, program and
-# arguments; %(kit)s, %(data)s: those folders.)
-SETTINGS = [("%(kit)s", "wineserver -k"), ("%(data)s", "wine reg import tamsu-settings.reg"),
-            ("%(data)s", "wineserver -w")]
-STARTED = [("%(kit)s", "wine " + TOOL % "%(kit)s")]
-# case: the caller's data home (folders under work, XDG_DATA_HOME unless it is HOME's), whether
-# Wine is there, variables, what each start runs, exit code, the notice's language.
+# What the launcher runs as the caller (cwd; program and arguments; %(kit)s and %(data)s stand for
+# those folders, the latter holding the kit's prefix, "wine"): the first time, a wineserver left
+# running in the prefix ended, the settings imported in the data folder, the wineserver let end;
+# then on every start the tool, as a session's leader, in the kit's folder.
+ENDED = [("%(kit)s", "wineserver -k")]
+IMPORTED = [("%(data)s", "wine reg import tamsu-settings.reg"), ("%(data)s", "wineserver -w")]
+STARTED = [("%(kit)s", "wine %(kit)s/NewCedar/" + kd.TOOL_FILE)]
+NOT_IMPORTED = ("the kit's Wine prefix %(data)s/wine could not be given its settings; the tool "
+                "does not start\n")
+# case: the caller's data home (folders under work; XDG_DATA_HOME unless under HOME/.local), Wine
+# (the "real" one, one "failing" every call, or none), variables, what each start runs, exit code,
+# what standard error says (a line, or the notice in that language).
 WINDOWS_TOOLS = {
     # The user's own prefix (WINEPREFIX, or ~/.wine) never gets the kit's settings.
-    "started-under-wine": (HOME + [".local", "share"], True,
+    "started-under-wine": (HOME + [".local", "share"], "real",
                            dict(LANG=EN, WINEPREFIX="%(work)s/home/own-prefix"),
-                           [SETTINGS + STARTED], 0, None),
-    "second-start-keeps-the-prefix": (["data"], True, dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
-                                      [SETTINGS + STARTED, STARTED], 0, None),
-    "no-wine": (HOME + [".local", "share"], False, dict(LANG=ZH), [[]], 1, "zh"),
+                           [ENDED + IMPORTED + STARTED], 0, None),
+    "second-start-keeps-the-prefix": (["data"], "real",
+                                      dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                                      [ENDED + IMPORTED + STARTED, STARTED], 0, None),
+    # The data home made first, no prefix there yet (no wineserver to end); the import fails (a
+    # prefix of another user's, for one), and nothing starts.
+    "settings-not-imported": (HOME + ["new", "data"], "failing",
+                              dict(LANG=EN, XDG_DATA_HOME="%(work)s/home/new/data"), [IMPORTED],
+                              0, NOT_IMPORTED),
+    "no-wine": (HOME + [".local", "share"], None, dict(LANG=ZH), [[]], 1, "zh"),
 }
 
 
@@ -262,7 +270,7 @@ WINDOWS_TOOLS = {
 def test_windows_tool(caller, case):
     """A Windows tool starts under Wine as the caller, in a prefix of the kit's own whose bus
     driver reads hidraw; the settings are brought in once. Without Wine, a notice names it."""
-    data_home, wine, variables, runs, rc, language = WINDOWS_TOOLS[case]
+    data_home, wine, variables, runs, rc, said = WINDOWS_TOOLS[case]
     assert os.path.isfile(WINE_STAND_IN), "no Windows stand-in was built (no mingw-w64 compiler?)"
     shutil.copy(WINE_STAND_IN, tool(caller.kit, "SOC"))
     folders = dict(work=caller.work, kit=caller.kit,
@@ -270,10 +278,10 @@ def test_windows_tool(caller, case):
     variables = {name: value % folders for name, value in variables.items()}
     home = caller.own_folder(*HOME)
     if wine:
-        caller.record_wine()
+        caller.record_wine(real=wine == "real")
     else:
         caller.hide("wine")
-    overlay = kit_prefix_overlay(caller, data_home) if wine else ("", "")
+    overlay = kit_prefix_overlay(caller, data_home) if wine == "real" else ("", "")
     sysfs, dev = receiver_and_foreign_device(caller.work), dev_folder(caller.work, OPEN)
     for expected in runs:
         open(os.path.join(caller.work, "wine.log"), "w").close()
@@ -283,12 +291,19 @@ def test_windows_tool(caller, case):
             "uid=%d leader=%s cwd=%s prefix=%s: %s\n" % (
                 NOBODY[0], "yes" if (cwd, command) in STARTED else "no", cwd % folders,
                 folders["data"] + "/wine", command % folders) for cwd, command in expected)
-    if language:
-        assert "%s: %s\n" % kd.WINE_NOTICES[language] in run.stderr
-        expect_nothing_started(caller.kit)
-    else:
+    if said:
+        assert ("%s: %s\n" % kd.WINE_NOTICES[said] if said in kd.WINE_NOTICES
+                else said % folders) in run.stderr
+    if wine == "real":
         assert started_tools(caller.kit) == SAW % (",".join(p + ":1" for p in receiver_pairs()),
                                                    caller.kit.replace("/", "\\")) * len(runs)
+    else:
+        expect_nothing_started(caller.kit)
+    # The folders on the way to the prefix are the caller's alone, as the XDG rules ask.
+    chain = data_home + ["tamsu-pair-kit"] if wine else []
+    for depth in range(1, len(chain) + 1):
+        made = os.stat(os.path.join(caller.work, *chain[:depth]))
+        assert (made.st_uid, made.st_mode & 0o777) == (NOBODY[0], 0o700), chain[:depth]
     assert not os.path.exists(os.path.join(home, "own-prefix"))
     assert not os.path.exists(os.path.join(home, ".wine"))
 
