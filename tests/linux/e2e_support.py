@@ -291,7 +291,7 @@ class Caller:
 
     def record_wine(self, real=True):
         """wine and wineserver over Debian's, which record in wine.log who ran them, whether as
-        a session's leader, in which folder and prefix, with what arguments, and then run the
+        a session's leader, in which folder and prefixes, with what arguments, and then run the
         real ones, or fail."""
         self.new_log(os.path.join(self.work, "wine.log"))
         for name in ("wine", "wineserver"):
@@ -306,7 +306,9 @@ class Caller:
 
 WINE_RECORDER = """#!/bin/sh
 [ "$(cut -d' ' -f6 /proc/$$/stat)" = $$ ] && leader=yes || leader=no
-echo "uid=$(id -u) leader=$leader cwd=$(readlink /proc/$$/cwd) prefix=$WINEPREFIX: %s $*" >>%s/wine.log
+# Every WINEPREFIX entry it was given: Wine takes the first.
+prefix=$(grep -az '^WINEPREFIX=' /proc/$$/environ | tr '\\0' ' ')
+echo "uid=$(id -u) leader=$leader cwd=$(readlink /proc/$$/cwd) ${prefix}: %s $*" >>%s/wine.log
 %s
 """
 

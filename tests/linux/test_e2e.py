@@ -288,7 +288,7 @@ def test_windows_tool(caller, case):
         run = caller.run_launcher(sysfs, dev, overlay=overlay, HOME=home, **variables)
         assert run.returncode == rc
         assert caller.log("wine.log") == "".join(
-            "uid=%d leader=%s cwd=%s prefix=%s: %s\n" % (
+            "uid=%d leader=%s cwd=%s WINEPREFIX=%s : %s\n" % (
                 NOBODY[0], "yes" if (cwd, command) in STARTED else "no", cwd % folders,
                 folders["data"] + "/wine", command % folders) for cwd, command in expected)
     if said:
