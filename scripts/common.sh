@@ -61,7 +61,7 @@ NATIVE_TEST_PACKAGES=(umockdev xvfb xdotool zenity imagemagick fonts-wqy-microhe
     acl python3 python3-pytest wine wine64 gcc-mingw-w64-x86-64-posix)
 # Packages of the kernel stage: the emulator, the guest's shell and tools, the host's test
 # runner, and xz to unpack the kernel image once.
-KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static python3-pytest xz-utils)
+KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static python3-pytest xz-utils udev)
 
 # Packages of the Windows cross-build and its tests: the cross compiler and GoogleTest's
 # sources; a virtual display, xdotool and imagemagick to find, dismiss and photograph the

@@ -1,6 +1,7 @@
 """The kernel stage's guest: a busybox initramfs holding the launcher with its loader and libc,
-a kit with stand-in tools, the USB gadget and HID modules and the gadgets to make, booted once
-in QEMU; and each scenario's outcome, read back from the serial console."""
+a kit with stand-in tools, the kit's udev rule, the USB gadget, HID, virtio and 9p modules and
+the gadgets to make, booted once in QEMU with the host's root as a read-only 9p share; and each
+scenario's outcome, read back from the serial console."""
 
 import collections
 import os
@@ -14,12 +15,19 @@ import kit_description  # on the path: the tests put tests/ there
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 
-# In load order; hidraw is built into hid, and without hid-generic no hidraw node appears.
+# In load order; hidraw is built into hid, and without hid-generic no hidraw node appears. The
+# virtio and 9p modules mount the host's root.
 MODULES = ("usb-common", "usbcore", "udc-core", "configfs", "libcomposite", "usb_f_hid", "hid",
-           "hid-generic", "usbhid", "dummy_hcd")
-# TCG only: /dev/kvm on these machines is a nested hypervisor that aborts or crawls.
-QEMU = ("qemu-system-x86_64", "-accel", "tcg", "-smp", "1", "-m", "1024", "-nographic",
-        "-no-reboot", "-nic", "none")
+           "hid-generic", "usbhid", "dummy_hcd", "virtio_ring", "virtio", "virtio_pci_legacy_dev",
+           "virtio_pci_modern_dev", "virtio_pci", "netfs", "fscache", "9pnet", "9pnet_virtio", "9p")
+# TCG only: /dev/kvm on these machines is a nested hypervisor that aborts or crawls. The host's
+# root is the guest's chroot, read-only: the host's udev runs there.
+QEMU = ("qemu-system-x86_64", "-accel", "tcg", "-smp", "1", "-m", "2048", "-nographic",
+        "-no-reboot", "-nic", "none",
+        "-virtfs", "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap")
+# The unprivileged user of the guest's chroot: the seat's active user. No account of the host's
+# may have the number (build_initramfs checks).
+USER_ID = 4711
 MARK = "@@ "
 
 
@@ -76,14 +84,19 @@ def _libraries(program):
     return re.findall(r"(/\S+) \(0x", listing)
 
 
-def build_initramfs(work, launcher, modules, gadgets, scenarios, udcs):
+def build_initramfs(work, launcher, rule, modules, gadgets, scenarios, udcs):
     """Lays out the guest in WORK/root and packs it into WORK/initramfs.cpio (uncompressed:
-    nothing to unpack under emulation). gadgets: name -> Gadget; scenarios: lines of
-    /scenarios; udcs: how many gadgets may be bound at once."""
+    nothing to unpack under emulation). rule: the kit's udev rules file; gadgets: name ->
+    Gadget; scenarios: lines of /scenarios; udcs: how many gadgets may be bound at once."""
+    with open("/etc/passwd", encoding="utf-8") as accounts:
+        if any(line.split(":")[2:3] == [str(USER_ID)] for line in accounts):
+            raise GuestError("user id %d belongs to an account of this machine" % USER_ID)
     root = os.path.join(work, "root")
     shutil.rmtree(root, ignore_errors=True)
-    for folder in ("bin", "proc", "sys", "dev", "tmp", "modules"):
+    for folder in ("bin", "proc", "sys", "dev", "tmp", "modules", "rules"):
         os.makedirs(os.path.join(root, folder))
+    shutil.copy(rule, os.path.join(root, "rules"))
+    _write(os.path.join(root, "user-id"), "%d\n" % USER_ID)
     busybox = shutil.which("busybox")
     shutil.copy(busybox, os.path.join(root, "bin", "busybox"))
     applets = subprocess.run([busybox, "--list"], check=True, capture_output=True,
@@ -184,6 +197,9 @@ class Outcome:
     def __init__(self):
         self.out, self.err, self.started, self.events = [], [], [], []
         self.rc = self.elapsed_ms = None
+        # Per hidraw node of a rule scenario: its `udevadm info` lines, and "rw" or "none".
+        self.udev = collections.defaultdict(list)
+        self.access = {}
 
 
 def read_outcomes(text):
@@ -204,6 +220,12 @@ def read_outcomes(text):
             getattr(current, kind).append(rest)
         elif kind in ("rc", "elapsed_ms"):
             setattr(current, kind, int(rest))
+        elif kind == "udev":
+            node, _, info = rest.partition(" ")
+            current.udev[node].append(info)
+        elif kind == "access":
+            node, _, access = rest.partition(" ")
+            current.access[node] = access
         else:
             current.events.append(line[len(MARK):])
     return outcomes

@@ -1,15 +1,19 @@
 #!/bin/sh
 # shellcheck shell=dash
-# /init of the kernel stage's guest (busybox). Loads the USB gadget and HID modules, then runs
-# each scenario of /scenarios against receivers made as configfs gadgets, one boot for all.
+# /init of the kernel stage's guest (busybox). Loads the USB gadget, HID, virtio and 9p modules,
+# mounts the host's root read-only as a chroot where the host's own udev runs, then runs each
+# scenario of /scenarios against receivers made as configfs gadgets, one boot for all.
 # Every line for the host starts with "@@ ":
 #   ready | fatal WHAT | done                       the guest as a whole
 #   begin NAME ... end NAME                         one scenario, holding:
 #   out LINE | err LINE | started LINE              the launcher's standard output and error,
 #                                                   the stand-ins' log (exact bytes, one line each)
 #   rc N | elapsed_ms N | event WHAT | dmesg LINE   its exit code, its time, what was done meanwhile
-# A scenario line is NAME;LANG;BOUND;LATE;GONE: gadgets bound before the launcher starts, one
-# bound a second after it started, one unbound as it starts.
+#   udev NODE LINE | access NODE rw|none            a rule scenario's `udevadm info` of each hidraw
+#                                                   node, and whether the seat's user opens it
+# A scenario line is NAME;LANG;BOUND;LATE;GONE;KIND: gadgets bound before the launcher starts,
+# one bound a second after it started, one unbound as it starts; KIND is "launcher", or "rule"
+# (the host's udevd runs while the gadgets are plugged, and no launcher).
 export PATH=/bin
 echo # the firmware leaves its last line open
 GADGETS=/sys/kernel/config/usb_gadget
@@ -38,6 +42,30 @@ while read -r module parameters; do
     insmod "/modules/$module.ko" $parameters || fatal "insmod $module"
 done </modules/order
 mount -t configfs configfs /sys/kernel/config || fatal "cannot mount configfs"
+
+HOST=/host
+USER_ID=$(cat /user-id)
+# in_host COMMAND...: runs a program of the host in the chroot, with nothing of /init's
+# environment; udev's tools refuse a chroot unless told.
+in_host() {
+    chroot "$HOST" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin SYSTEMD_IGNORE_CHROOT=1 "$@"
+}
+
+# The host's root, read-only, as a chroot with the kernel's file systems and its own /run and
+# /tmp. The kit's rule is where an administrator installs it, in place of the host's local rules;
+# the seat's state is what logind would write for its active user, which udev's uaccess reads.
+mount_host() {
+    mkdir -p "$HOST" &&
+        mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 hostroot "$HOST" &&
+        mount -t proc proc "$HOST/proc" && mount -t sysfs sysfs "$HOST/sys" &&
+        mount -t devtmpfs devtmpfs "$HOST/dev" && mkdir -p "$HOST/dev/pts" "$HOST/dev/shm" &&
+        mount -t devpts devpts "$HOST/dev/pts" && mount -t tmpfs tmpfs "$HOST/dev/shm" &&
+        mount -t tmpfs tmpfs "$HOST/tmp" && mount -t tmpfs tmpfs "$HOST/run" &&
+        mount -t tmpfs tmpfs "$HOST/etc/udev/rules.d" && cp /rules/* "$HOST/etc/udev/rules.d/" &&
+        mkdir -p "$HOST/run/systemd/seats" &&
+        printf 'ACTIVE=c1\nACTIVE_UID=%s\n' "$USER_ID" >"$HOST/run/systemd/seats/seat0"
+}
+mount_host || fatal "cannot mount the host's root as the chroot"
 
 interfaces() { # GADGET: how many HID interfaces it has
     ls -d "/gadgets/$1"/hid.* | wc -l
@@ -92,36 +120,30 @@ wait_nodes() {
     done
 }
 
-say ready
-
-while IFS=';' read -r name lang bound late gone <&3; do
-    say "begin $name"
-    expected=0
-    for gadget in $bound; do
-        plug "$gadget" || fatal "cannot plug $gadget"
-        expected=$((expected + $(interfaces "$gadget")))
-    done
-    wait_nodes "$expected"
+# run_launcher LANG LATE GONE: the kit's launcher, with the gadgets already bound; GONE is
+# unbound as it starts, LATE bound a second later. Leaves `expected` at the nodes then listed.
+run_launcher() {
+    local start launcher rc end elapsed deadline
     rm -f "$KIT/stand-in-started.log" /tmp/ended
     start=$(now)
     # Its exit code and end time are taken as it ends, whatever is being done meanwhile; it gets
     # nothing open but its standard descriptors.
     (
-        timeout -s KILL 60 env -i PATH=/bin LANG="$lang" "$KIT/tamsu-launcher" \
+        timeout -s KILL 60 env -i PATH=/bin LANG="$1" "$KIT/tamsu-launcher" \
             >/tmp/out 2>/tmp/err 3<&-
         echo "$? $(now)" >/tmp/ended
     ) &
     launcher=$!
-    if [ -n "$gone" ]; then
-        unplug "$gone"
-        expected=$((expected - $(interfaces "$gone")))
-        wait_nodes "$expected" && say "event $gone gone after $((($(now) - start) * 10)) ms"
+    if [ -n "$3" ]; then
+        unplug "$3"
+        expected=$((expected - $(interfaces "$3")))
+        wait_nodes "$expected" && say "event $3 gone after $((($(now) - start) * 10)) ms"
     fi
-    if [ -n "$late" ]; then
+    if [ -n "$2" ]; then
         sleep 1
-        plug "$late" || fatal "cannot plug $late"
-        expected=$((expected + $(interfaces "$late")))
-        wait_nodes "$expected" && say "event $late listed after $((($(now) - start) * 10)) ms"
+        plug "$2" || fatal "cannot plug $2"
+        expected=$((expected + $(interfaces "$2")))
+        wait_nodes "$expected" && say "event $2 listed after $((($(now) - start) * 10)) ms"
     fi
     wait "$launcher"
     read -r rc end </tmp/ended
@@ -134,10 +156,50 @@ while IFS=';' read -r name lang bound late gone <&3; do
     [ ! -f "$KIT/stand-in-started.log" ] || sed 's/^/@@ started /' "$KIT/stand-in-started.log"
     say "rc $rc"
     say "elapsed_ms $elapsed"
+}
+
+# report_nodes: once udevd has handled every event, each hidraw node's `udevadm info` and
+# whether the seat's user can open it for reading and writing.
+report_nodes() {
+    local node name
+    in_host udevadm settle --timeout=120 || say "event udevadm settle timed out"
+    for node in /sys/class/hidraw/*; do
+        name=${node##*/}
+        in_host udevadm info "/dev/$name" | sed "s/^/@@ udev $name /"
+        # shellcheck disable=SC2016 # the inner shell expands it
+        if in_host setpriv --reuid="$USER_ID" --regid="$USER_ID" --clear-groups \
+            sh -c ': <>"$1"' sh "/dev/$name" 2>/dev/null; then
+            say "access $name rw"
+        else
+            say "access $name none"
+        fi
+    done
+}
+
+say ready
+
+while IFS=';' read -r name lang bound late gone kind <&3; do
+    say "begin $name"
+    # The host's udevd sees the gadgets' events from their first one.
+    if [ "$kind" != launcher ]; then
+        in_host /lib/systemd/systemd-udevd --daemon && in_host udevadm control --ping ||
+            fatal "the host's systemd-udevd does not start"
+    fi
+    expected=0
+    for gadget in $bound; do
+        plug "$gadget" || fatal "cannot plug $gadget"
+        expected=$((expected + $(interfaces "$gadget")))
+    done
+    wait_nodes "$expected"
+    case $kind in
+    launcher) run_launcher "$lang" "$late" "$gone" ;;
+    rule) report_nodes ;;
+    esac
     for gadget in $bound $late; do
         [ "$gadget" = "$gone" ] || unplug "$gadget"
     done
     wait_nodes 0
+    [ "$kind" = launcher ] || in_host udevadm control --exit
     say "end $name"
 done 3</scenarios
 say "done"

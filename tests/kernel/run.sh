@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The kernel stage: the native launcher in a QEMU guest running Debian's own kernel, against
-# receivers made by the kernel's USB gadget stack. Installs QEMU, busybox and pytest, fetches
+# receivers made by the kernel's USB gadget stack, and the kit's udev rule under the host's own
+# udevd there. Installs QEMU, busybox, udev and pytest, fetches
 # the kernel once into build/kernel (never installed: that would run initramfs hooks here),
 # builds the launcher, and runs tests/kernel/test_kernel.py, which boots the guest once.
 # Anything missing fails the stage with one line saying what.
@@ -33,18 +34,26 @@ fi
 [ -n "$package" ] || stop "apt knows no kernel image that linux-image-amd64 depends on"
 
 KERNEL=build/kernel/$package
-if [ ! -f "$KERNEL/vmlinuz" ]; then
+# Only the image and the folders the guest takes its modules from: the USB gadget and HID
+# drivers, and virtio and 9p to reach the host's files. A cache without one of them is fetched anew.
+MODULE_FOLDERS=(drivers/usb drivers/hid fs/configfs drivers/virtio net/9p fs/9p fs/netfs fs/fscache)
+cached() {
+    local folder
+    [ -f "$KERNEL/vmlinuz" ] || return 1
+    for folder in "${MODULE_FOLDERS[@]}"; do
+        [ -d "$KERNEL/modules/kernel/$folder" ] || return 1
+    done
+}
+if ! cached; then
     rm -rf "$KERNEL.partial"
     mkdir -p "$KERNEL.partial"
     if ! error=$(cd "$KERNEL.partial" &&
         apt-get -qq -o APT::Sandbox::User=root download "$package" 2>&1); then
         stop "could not download $package (apt-get download: $(tail -n 1 <<<"$error"))"
     fi
-    # Only the image and the driver folders the guest takes its modules from.
     dpkg-deb --fsys-tarfile "$KERNEL.partial"/*.deb |
         tar -x -C "$KERNEL.partial" --wildcards './boot/vmlinuz-*' \
-            './lib/modules/*/kernel/drivers/usb' './lib/modules/*/kernel/drivers/hid' \
-            './lib/modules/*/kernel/fs/configfs' ||
+            "${MODULE_FOLDERS[@]/#/./lib/modules/*/kernel/}" ||
         stop "could not unpack $package"
     mv "$KERNEL.partial"/boot/vmlinuz-* "$KERNEL.partial/vmlinuz"
     mv "$KERNEL.partial"/lib/modules/* "$KERNEL.partial/modules"
@@ -70,11 +79,14 @@ if [ ! -f "$KERNEL/vmlinux" ]; then
 fi
 [ -f "$KERNEL/vmlinux" ] && IMAGE=$KERNEL/vmlinux
 
-# The launcher of the current sources.
+# The launcher of the current sources, and the kit's udev rule it writes.
 [ -f build/linux/build.ninja ] || cmake --preset linux >/dev/null
-cmake --build --preset linux --target tamsu-launcher || stop "the launcher does not build"
+cmake --build --preset linux --target tamsu-launcher tamsu_device_rule ||
+    stop "the launcher does not build"
 
 export TAMSU_KERNEL_IMAGE=$IMAGE TAMSU_KERNEL_MODULES=$KERNEL/modules \
-    TAMSU_LAUNCHER=$TAMSU_ROOT/build/linux/bin/tamsu-launcher TAMSU_KERNEL_WORK=build/kernel/guest
+    TAMSU_LAUNCHER=$TAMSU_ROOT/build/linux/bin/tamsu-launcher \
+    TAMSU_DEVICE_RULE=$TAMSU_ROOT/build/linux/kit-rule/70-tamsu-receivers.rules \
+    TAMSU_KERNEL_WORK=build/kernel/guest
 mkdir -p "$TAMSU_KERNEL_WORK"
 exec /usr/bin/python3 -m pytest -p no:cacheprovider -v tests/kernel/test_kernel.py

@@ -1,7 +1,8 @@
 """The unmodified Linux launcher in a QEMU guest, against receivers that the kernel's own USB
 gadget stack makes (dummy_hcd, configfs usb_f_hid) and its own usbhid, hid-generic and hidraw
-bind. The guest boots once and runs every scenario; each test checks one scenario's outcome as
-the umockdev groups do. tests/kernel/run.sh prepares the kernel and runs this file.
+bind; and the kit's udev rule under the host's own systemd-udevd there. The guest boots once and
+runs every scenario; each test checks one scenario's outcome, the launcher's as the umockdev
+groups do. tests/kernel/run.sh prepares the kernel and runs this file.
 """
 
 import collections
@@ -54,11 +55,12 @@ DEVICES = {
 }
 
 
-class Scenario(collections.namedtuple("Scenario", "name bound outcome lang late gone",
-                                      defaults=("en", None, None))):
+class Scenario(collections.namedtuple("Scenario", "name bound outcome lang late gone kind",
+                                      defaults=("en", None, None, "launcher"))):
     """Gadgets bound before the launcher starts, one bound about a second after it started
     (late), one unbound as it starts (gone); outcome is the family whose tool starts, or the
-    notice ("none", "many")."""
+    notice ("none", "many"). A "rule" scenario runs no launcher: the host's udevd handles the
+    gadgets' events with the kit's rule installed."""
 
     def passes(self):
         """The gadgets each detection pass sees: a second pass when the first counted nothing."""
@@ -80,7 +82,12 @@ SCENARIOS = [
     Scenario("late-receiver", [], "Entry", late="entry"),
     # Pulled out while the launcher waits before its first pass.
     Scenario("receiver-gone", ["soc"], "none", lang="zh", gone="soc"),
+    # Every family's receiver beside a foreign device, four interfaces at a time.
+    Scenario("rule-sun-soc", ["sun", "soc", "keyboard"], None, kind="rule"),
+    Scenario("rule-entry-bk", ["entry", "bk", "mouse"], None, kind="rule"),
 ]
+LAUNCHER_SCENARIOS = [s for s in SCENARIOS if s.kind == "launcher"]
+RULE_SCENARIOS = [s for s in SCENARIOS if s.kind == "rule"]
 # The most gadgets any scenario has bound at once: one UDC each. (usb_f_hid offers four HID
 # functions in all, so no scenario may have more than four interfaces plugged in at once.)
 UDCS = max(len(s.bound) + (s.late is not None) for s in SCENARIOS)
@@ -89,17 +96,19 @@ STARTED = re.compile(r"^(\w+) args=(\d+) session=(\d+) pid=(\d+) uid=(\d+)$")
 
 @pytest.fixture(scope="session")
 def outcomes(request):
-    unset = [name for name in ("TAMSU_KERNEL_WORK", "TAMSU_LAUNCHER", "TAMSU_KERNEL_MODULES",
-                               "TAMSU_KERNEL_IMAGE") if name not in os.environ]
+    unset = [name for name in ("TAMSU_KERNEL_WORK", "TAMSU_LAUNCHER", "TAMSU_DEVICE_RULE",
+                               "TAMSU_KERNEL_MODULES", "TAMSU_KERNEL_IMAGE")
+             if name not in os.environ]
     if unset:
         pytest.exit("kernel stage failed: %s not set (tests/kernel/run.sh sets them)"
                     % ", ".join(unset), 1)
     work = os.environ["TAMSU_KERNEL_WORK"]
     try:
         gadgets = {name: device.gadget() for name, device in DEVICES.items()}
-        lines = ["%s;%s;%s;%s;%s" % (s.name, kit.LANGUAGES[s.lang][0], " ".join(s.bound),
-                                     s.late or "", s.gone or "") for s in SCENARIOS]
+        lines = ["%s;%s;%s;%s;%s;%s" % (s.name, kit.LANGUAGES[s.lang][0], " ".join(s.bound),
+                                        s.late or "", s.gone or "", s.kind) for s in SCENARIOS]
         initramfs = guest.build_initramfs(work, os.environ["TAMSU_LAUNCHER"],
+                                          os.environ["TAMSU_DEVICE_RULE"],
                                           os.environ["TAMSU_KERNEL_MODULES"], gadgets, lines, UDCS)
         text, ready, done = guest.boot(os.environ["TAMSU_KERNEL_IMAGE"], initramfs,
                                        os.path.join(work, "console.log"), COME_UP_SECONDS,
@@ -112,7 +121,7 @@ def outcomes(request):
     return {"gadgets": gadgets, "runs": guest.read_outcomes(text)}
 
 
-@pytest.mark.parametrize("scenario", SCENARIOS, ids=[s.name for s in SCENARIOS])
+@pytest.mark.parametrize("scenario", LAUNCHER_SCENARIOS, ids=[s.name for s in LAUNCHER_SCENARIOS])
 def test_scenario(outcomes, scenario):
     run = outcomes["runs"].get(scenario.name)
     assert run is not None, "no outcome for %s on the console" % scenario.name
@@ -148,3 +157,31 @@ def test_scenario(outcomes, scenario):
         assert (family, args, session, uid) == (scenario.outcome, "0", pid, "0")
     else:
         assert run.started == []
+
+
+# A hidraw node's USB ids, from the HID device in its sysfs path (0003:VVVV:PPPP.NNNN).
+NODE_IDS = re.compile(r"^P: /devices/\S*/0003:([0-9A-F]{4}):([0-9A-F]{4})\.[0-9A-F]{4}/hidraw/")
+
+
+@pytest.mark.parametrize("scenario", RULE_SCENARIOS, ids=[s.name for s in RULE_SCENARIOS])
+def test_device_rule(outcomes, scenario):
+    """Every hidraw node of a receiver is tagged uaccess (read from CURRENT_TAGS: udev keeps
+    TAGS of a node name's earlier device), and systemd's own rules, sorting after the kit's,
+    open it to the seat's user; a foreign device's node gets neither."""
+    run = outcomes["runs"].get(scenario.name)
+    assert run is not None, "no outcome for %s on the console" % scenario.name
+    by_ids = {(gadget.vendor, gadget.product): name for name, gadget in outcomes["gadgets"].items()
+              if name in scenario.bound}
+    nodes = collections.Counter()
+    for node, info in sorted(run.udev.items()):
+        ids = [tuple(int(part, 16) for part in NODE_IDS.match(line).groups())
+               for line in info if NODE_IDS.match(line)]
+        tags = [line for line in info if line.startswith("E: CURRENT_TAGS=")]
+        assert len(ids) == 1 and ids[0] in by_ids and len(tags) <= 1, "\n".join(info)
+        name = by_ids[ids[0]]
+        nodes[name] += 1
+        receiver = DEVICES[name].family is not None
+        tagged = ":uaccess:" in (tags[0] if tags else "")
+        assert (name, tagged, run.access.get(node)) == \
+            (name, receiver, "rw" if receiver else "none"), "\n".join(info)
+    assert nodes == {name: len(outcomes["gadgets"][name].descriptors) for name in scenario.bound}

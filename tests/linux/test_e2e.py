@@ -211,10 +211,9 @@ def test_access(caller, case):
 
 def test_tool_starts_as_the_caller_in_the_kit(caller):
     """At once, in the kit's folder whatever folder the caller stood in, with the caller's own
-    environment; a set-user-id launcher first becomes its caller again."""
+    environment."""
     probe = os.path.join(caller.work, "probe")
     write_probe(tool(caller.kit, "SOC"), probe)
-    os.chmod(os.path.join(caller.kit, kd.LINUX_LAUNCHER), 0o4755)
     run = caller.run_launcher(receiver_and_foreign_device(caller.work),
                               dev_folder(caller.work, OPEN), cwd="/", LANG=EN, CALLERS_OWN="1")
     assert run.returncode == 0
@@ -224,6 +223,42 @@ def test_tool_starts_as_the_caller_in_the_kit(caller):
     assert os.readlink(os.path.join(probe, "cwd")) == caller.kit
     with open(os.path.join(probe, "environ"), "rb") as environ:
         assert b"CALLERS_OWN=1" in environ.read().split(b"\0")
+
+
+# As root (a filter that leaves no_new_privs unset, which would void the set-user-id bit, needs
+# CAP_SYS_ADMIN): a seccomp filter under which setresuid fails with EPERM, as a security module
+# may refuse it (another architecture: allow; setresuid: EPERM; anything else: allow); then
+# nobody by setuid, which it lets through, and its arguments run.
+REFUSE_SETRESUID = ("python3", "-c", "import ctypes, os, platform, struct, sys\n"
+                    "arch, nr = {'x86_64': (0xC000003E, 117), 'aarch64': (0xC00000B7, 147)}"
+                    "[platform.machine()]\n"
+                    "rows = [(0x20, 0, 0, 4), (0x15, 0, 3, arch), (0x20, 0, 0, 0), (0x15, 0, 1, nr),"
+                    " (0x06, 0, 0, 0x50001), (0x06, 0, 0, 0x7FFF0000)]\n"
+                    "code = ctypes.create_string_buffer(b''.join(struct.pack('HBBI', *r) for r in rows))\n"
+                    "program = struct.pack('HP', len(rows), ctypes.addressof(code))\n"
+                    "if ctypes.CDLL(None).prctl(22, 2, program, 0, 0) != 0: sys.exit(93)\n"
+                    "os.setgroups([]); os.setgid(65534); os.setuid(65534)\n"
+                    "os.execv(sys.argv[1], sys.argv[1:])")
+# case: what starts the set-user-id launcher, as whom, and its line (None: the access notice).
+SET_USER_ID = {
+    # Root's rights given up first: the receiver root's alone stays closed to the caller.
+    "rights-given-up": ((), NOBODY, None),
+    # They cannot be given back: it stops, rather than go on as root.
+    "drop-refused": (REFUSE_SETRESUID, (0, 0),
+                     kd.LINUX_LAUNCHER + ": its set-user-id rights cannot be given up, so it stops."),
+}
+
+
+@pytest.mark.parametrize("case", SET_USER_ID)
+def test_set_user_id_launcher(caller, case):
+    prefix, user, line = SET_USER_ID[case]
+    os.chmod(os.path.join(caller.kit, kd.LINUX_LAUNCHER), 0o4755)
+    run = caller.run_launcher(receiver_and_foreign_device(caller.work),
+                              dev_folder(caller.work, {}), *prefix, user=user, LANG=EN)
+    assert run.returncode == 1
+    if line:
+        assert run.other_lines == [line]
+    expect_nothing_started(caller.kit)
 
 
 def receiver_pairs():

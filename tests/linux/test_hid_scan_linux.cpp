@@ -39,15 +39,16 @@ std::vector<std::wstring> TracedHardware()
     return parts;
 }
 
-// Every kind of HID device the pass meets, with the hidraw names out of order.
+// Every kind of HID device the pass meets, with the hidraw names out of order. Each port's path
+// begins with another's (1-1 after 1-10, 1-12 after 1-1): each its own interface count.
 void BuildMixedTree(FakeSysfs& sysfs)
 {
-    sysfs.AddUsbHid(sysfs.AddUsbDevice("1-1", 1), 0, "0003:1BCF:0501.0001", kTwoCollections,
+    sysfs.AddUsbHid(sysfs.AddUsbDevice("1-10", 1), 0, "0003:1BCF:0501.0001", kTwoCollections,
                     "hidraw0");
-    const std::string soc = sysfs.AddUsbDevice("1-2", 2);
+    const std::string soc = sysfs.AddUsbDevice("1-1", 2);
     sysfs.AddUsbHid(soc, 0, "0003:7C2F:2003.0002", kOneCollection, "hidraw1");
     sysfs.AddUsbHid(soc, 1, "0003:7C2F:2003.0003", kOneCollection, "hidraw2");
-    sysfs.AddUsbHid(sysfs.AddUsbDevice("1-3", 1), 0, "0003:7C2F:2010.0004", kThreeCollections,
+    sysfs.AddUsbHid(sysfs.AddUsbDevice("1-12", 1), 0, "0003:7C2F:2010.0004", kThreeCollections,
                     "hidraw10");
 
     // A receiver of another maker with one paired peripheral that its driver created under it.
