@@ -1,6 +1,6 @@
-// The run's platform half on Linux: own path from /proc, the tool started with posix_spawn as
-// whoever runs the launcher once the receiver is open to them, notices through zenity or
-// standard error, the language from the locale environment.
+// The run's platform half on Linux: own path from /proc, the tool started with posix_spawn (a
+// Windows one under Wine) as whoever runs the launcher once the receiver is open to them,
+// notices through zenity or standard error, the language from the locale environment.
 #include "platform.h"
 
 #include "bounded_format.h"
@@ -9,6 +9,7 @@
 #include "receiver_nodes_linux.h"
 #include "run_text_linux.h"
 #include "text_linux.h"
+#include "wine_linux.h"
 
 #include <cerrno>
 #include <climits>
@@ -66,6 +67,19 @@ bool ShowZenityNotice(const char* caption, const char* text)
         return false;
     siginfo_t ended;
     return WaitForProcess(child, &ended) && ended.si_code == CLD_EXITED && ended.si_status == 0;
+}
+
+// A Windows program starts under Wine; with no Wine to be found, the notice names the package.
+int StartWindowsTool(const char* tool, const char* kit)
+{
+    char wine[PATH_MAX];
+    if (!FindWine(kDebianWine, getenv("PATH"), wine, sizeof wine))
+    {
+        ShowNotice(WineNotice(SystemLanguageId()));
+        return 1;
+    }
+    StartUnderWine(wine, tool, kit);
+    return 0;
 }
 
 } // namespace
@@ -130,6 +144,8 @@ int StartTool(const ToolTarget&, const wchar_t* toolPath)
     // examined, as on Windows.
     if (chdir(kitBytes) != 0)
         return 0;
+    if (IsWindowsProgram(path))
+        return StartWindowsTool(path, kitBytes);
     char* const arguments[] = {path, nullptr};
     pid_t child;
     SpawnProcess(&child, path, arguments, environ, true);

@@ -17,6 +17,13 @@ const wchar_t kEnglishFormat[] =
     L"The pairing tool cannot open the Tamsu receiver: this user may not read and write it.\n\n"
     L"An administrator runs once, as root:\n\n%s\n\nThen plug the receiver in again.";
 
+const wchar_t kChineseWine[] = L"此接收器的配对工具是 Windows 程序，在 Linux 上需要 Wine 才能运行，"
+                               L"但没有找到 Wine。\n\n请管理员安装 wine 软件包，然后重新运行。";
+const wchar_t kEnglishWine[] =
+    L"The pairing tool for this receiver is a Windows program, which Linux runs with Wine, and "
+    L"Wine was not found.\n\nAn administrator installs the package wine; then run the launcher "
+    L"again.";
+
 // path in single quotes, each quote in it written '\'' so that no character of it means
 // anything to the shell.
 bool QuoteForShell(const wchar_t* path, wchar_t* out, size_t capacity)
@@ -59,4 +66,10 @@ NoticeText AccessNotice(uint16_t languageId, const wchar_t* kit, wchar_t* text, 
     FormatBoundedW(commands, kAccessNoticeChars, kCommands, quoted);
     FormatBoundedW(text, capacity, chinese ? kChineseFormat : kEnglishFormat, commands);
     return {chinese ? L"提示" : L"Tips", text};
+}
+
+NoticeText WineNotice(uint16_t languageId)
+{
+    const bool chinese = languageId == kLangChineseSimplified;
+    return {chinese ? L"提示" : L"Tips", chinese ? kChineseWine : kEnglishWine};
 }

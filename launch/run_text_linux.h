@@ -1,5 +1,5 @@
-// The Linux launcher's own notice: the receiver is not open to the caller, and what an
-// administrator does once about it.
+// The Linux launcher's own notices: the receiver is not open to the caller, and what an
+// administrator does once about it; the tool is a Windows program and there is no Wine to run it.
 #pragma once
 
 #include "run_text.h"
@@ -14,3 +14,7 @@ constexpr size_t kAccessNoticeChars = 2048;
 // into text: the commands that install the kit's rule from the folder kit (which ends in '/'),
 // as one shell word whatever it holds, and reload and apply udev's rules.
 NoticeText AccessNotice(uint16_t languageId, const wchar_t* kit, wchar_t* text, size_t capacity);
+
+// The notice in the run's language when the tool is a Windows program and no Wine was found:
+// it names the package to install.
+NoticeText WineNotice(uint16_t languageId);

@@ -58,6 +58,16 @@ ACCESS_NOTICES = {
            "write it.\n\nAn administrator runs once, as root:\n\n%s\n\nThen plug the receiver in "
            "again."),
 }
+# Its notice when the tool is a Windows program and no Wine is found: language -> (caption, text).
+WINE_NOTICES = {
+    "zh": ("\u63d0\u793a", "\u6b64\u63a5\u6536\u5668\u7684\u914d\u5bf9\u5de5\u5177\u662f Windows "
+           "\u7a0b\u5e8f\uff0c\u5728 Linux \u4e0a\u9700\u8981 Wine \u624d\u80fd\u8fd0\u884c\uff0c"
+           "\u4f46\u6ca1\u6709\u627e\u5230 Wine\u3002\n\n\u8bf7\u7ba1\u7406\u5458\u5b89\u88c5 wine "
+           "\u8f6f\u4ef6\u5305\uff0c\u7136\u540e\u91cd\u65b0\u8fd0\u884c\u3002"),
+    "en": ("Tips", "The pairing tool for this receiver is a Windows program, which Linux runs with "
+           "Wine, and Wine was not found.\n\nAn administrator installs the package wine; then run "
+           "the launcher again."),
+}
 DEVICE_RULE_FILE = "70-tamsu-receivers.rules"
 ADMINISTRATOR_COMMANDS = ("install -m 0644 %s /etc/udev/rules.d/\nudevadm control --reload\n"
                           "udevadm trigger --action=change --subsystem-match=hidraw")

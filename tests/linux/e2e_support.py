@@ -2,11 +2,13 @@
 what it did: its trace, its other lines and the stand-ins' log. CTest hands over the launcher
 (TAMSU_LAUNCHER) and the folder for photographs (TAMSU_ARTEFACTS)."""
 
+import fcntl
 import fnmatch
 import os
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import tempfile
 import time
@@ -211,15 +213,17 @@ def run_isolated(*args, **kwargs):
 
 
 # Runs its command as user $2 (uid:gid) in private mount and pid namespaces where the programs of
-# $1 lie over /usr/bin, the sysfs tree $3 (when given) over /sys, and the folder $4 (when given)
-# over /dev, with /dev/null bound into it.
+# $1 lie over /usr/bin, the sysfs tree $3 (when given) over /sys, the folder $4 (when given)
+# over /dev, with /dev/null bound into it, and an overlay with the options $5 (when given) on the
+# folder $6.
 UNPRIVILEGED = """mount -t overlay overlay -o "lowerdir=$1:/usr/bin" /usr/bin || exit 90
 [ -z "$3" ] || mount --bind "$3" /sys || exit 90
 if [ -n "$4" ]; then
     touch "$4/null" && mount --bind /dev/null "$4/null" && mount --bind "$4" /dev || exit 90
 fi
+[ -z "$5" ] || mount -t overlay overlay -o "$5" "$6" || exit 90
 user=$2
-shift 4
+shift 6
 setpriv --reuid="${user%:*}" --regid="${user#*:}" --clear-groups -- "$@"
 status=$?
 # This is the namespace's init: what outlived the command (a tool) ends with it, so it waits
@@ -266,15 +270,90 @@ class Caller:
     def log(self, name):
         return _read(os.path.join(self.work, name))
 
-    def run_launcher(self, sysfs, dev, *prefix, user=NOBODY, cwd=None, **variables):
+    def run_launcher(self, sysfs, dev, *prefix, user=NOBODY, cwd=None, overlay=("", ""),
+                     **variables):
         """The kit's launcher, started through prefix, as user (nobody unless given) with only
-        those variables (HOME=/ unless given), on the sysfs tree sysfs with the /dev folder dev."""
+        those variables (HOME=/ unless given), on the sysfs tree sysfs with the /dev folder dev,
+        and an overlay (options, folder) when given."""
         variables = dict(dict(PATH="/usr/bin:/bin", HOME="/"), **variables)
         return start(["unshare", "--mount", "--propagation", "private", "--pid", "--fork",
                       "--mount-proc", "--", "sh", "-c", UNPRIVILEGED, "sh", self.bin,
-                      "%d:%d" % user, sysfs, dev, *prefix,
-                      os.path.join(self.kit, kd.LINUX_LAUNCHER)],
-                     cwd=cwd, **variables).finish()
+                      "%d:%d" % user, sysfs, dev, *overlay, *prefix,
+                      os.path.join(self.kit, kd.LINUX_LAUNCHER)], cwd=cwd, **variables).finish()
+
+    def own_folder(self, *parts):
+        """A folder under work that the caller owns, and each folder on the way to it."""
+        path = self.work
+        for part in parts:
+            path = os.path.join(path, part)
+            os.makedirs(path, mode=0o700, exist_ok=True)
+            os.chown(path, *NOBODY)
+        return path
+
+    def record_wine(self, real=True):
+        """wine and wineserver over Debian's, which record in wine.log who ran them, whether as
+        a session's leader, in which folder and prefixes, with what arguments, and then run the
+        real ones, or fail."""
+        self.new_log(os.path.join(self.work, "wine.log"))
+        for name in ("wine", "wineserver"):
+            run = "exec " + os.path.realpath(os.path.join("/usr/bin", name)) + ' "$@"'
+            write_program(os.path.join(self.bin, name),
+                          WINE_RECORDER % (name, self.work, run if real else "exit 1"))
+
+    def hide(self, name):
+        """No program of that name in /usr/bin (a whiteout in the overlay over it)."""
+        os.mknod(os.path.join(self.bin, name), 0o600 | stat.S_IFCHR, os.makedev(0, 0))
+
+
+WINE_RECORDER = """#!/bin/sh
+[ "$(cut -d' ' -f6 /proc/$$/stat)" = $$ ] && leader=yes || leader=no
+# Every WINEPREFIX entry it was given: Wine takes the first.
+prefix=$(grep -az '^WINEPREFIX=' /proc/$$/environ | tr '\\0' ' ')
+echo "uid=$(id -u) leader=$leader cwd=$(readlink /proc/$$/cwd) ${prefix}: %s $*" >>%s/wine.log
+%s
+"""
+
+# A bare Wine prefix (Wine's own first start, nothing of the kit's in it), owned by the test user
+# as Wine wants of a prefix; the Windows-tool cases lay it under their user's kit prefix. Made
+# once for all build trees of the checkout, as creating a prefix takes Wine 10-60 s.
+WINE_TEMPLATE = os.environ.get("TAMSU_WINE_TEMPLATE", "")
+WINE_STAND_IN = os.environ.get("TAMSU_WINE_STAND_IN", "")
+
+
+def wine_template():
+    """The template prefix, made first when there is none (one maker at a time)."""
+    made = WINE_TEMPLATE + ".made"
+    with open(WINE_TEMPLATE + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(made):
+            shutil.rmtree(WINE_TEMPLATE, ignore_errors=True)
+            staging = tempfile.mkdtemp(prefix="tamsu-wine.")
+            try:
+                os.chown(staging, *NOBODY)
+                prefix = os.path.join(staging, "prefix")
+                as_nobody = ["setpriv", "--reuid=%d" % NOBODY[0], "--regid=%d" % NOBODY[1],
+                             "--clear-groups", "env", "-i", "PATH=" + PLAIN_PATH, "HOME=" + staging,
+                             "WINEPREFIX=" + prefix, "WINEDEBUG=-all",
+                             "WINEDLLOVERRIDES=mscoree,mshtml="]
+                subprocess.run(as_nobody + ["wine", "wineboot", "--init"], check=True,
+                               stdin=subprocess.DEVNULL, timeout=300)
+                subprocess.run(as_nobody + ["wineserver", "-w"], check=True, timeout=60)
+                shutil.move(prefix, WINE_TEMPLATE)
+            finally:
+                shutil.rmtree(staging, ignore_errors=True)
+            open(made, "w").close()
+    return WINE_TEMPLATE
+
+
+def kit_prefix_overlay(caller, data_home):
+    """(overlay options, folder) that lay the template prefix as the kit's prefix of the caller
+    whose data home is that folder under work (a list of its parts), with its changes kept in
+    work/prefix-changes."""
+    prefix = caller.own_folder(*data_home, "tamsu-pair-kit", "wine")
+    changes = caller.own_folder("prefix-changes")
+    scratch = os.path.join(caller.work, "prefix-scratch")
+    os.makedirs(scratch)
+    return "lowerdir=%s,upperdir=%s,workdir=%s" % (wine_template(), changes, scratch), prefix
 
 
 def matches(lines, pattern):

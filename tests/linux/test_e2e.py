@@ -6,16 +6,17 @@ tools, no display). Each case is its own CTest test: linux_e2e.<test>[<case>].""
 import collections
 import fnmatch
 import os
+import re
 import shutil
 import subprocess
 
 import pytest
 
 import kit_description as kd
-from e2e_support import (ARTEFACTS, HOSTILE_PARENTS, NOBODY, Caller, expect_nothing_started,
-                         expect_started, hostile_parent, new_kit, probe_report, run_isolated,
-                         run_launcher, start_launcher, started_tools, tool, write_probe,
-                         write_program)
+from e2e_support import (ARTEFACTS, HOSTILE_PARENTS, LAUNCHER, NOBODY, WINE_STAND_IN, Caller,
+                         expect_nothing_started, expect_started, hostile_parent,
+                         kit_prefix_overlay, new_kit, probe_report, run_isolated, run_launcher,
+                         start_launcher, started_tools, tool, write_probe, write_program)
 
 ZH, EN = kd.LANGUAGES["zh"][0], kd.LANGUAGES["en"][0]
 # The other devices of every simulated machine: none of them may count as a receiver.
@@ -258,6 +259,88 @@ def test_set_user_id_launcher(caller, case):
     if line:
         assert run.other_lines == [line]
     expect_nothing_started(caller.kit)
+
+
+def receiver_pairs():
+    """Each receiver pair of the launcher's own table, as its udev rule names them: "7c2f/2003"."""
+    rule = subprocess.run([LAUNCHER, "--device-rule"],
+                          capture_output=True, text=True, check=True).stdout
+    return sorted("%s/%s" % pair for pair in
+                  re.findall(r'idVendor}=="(\w{4})", ATTRS{idProduct}=="(\w{4})"', rule))
+
+
+HOME = ["home"]
+# What the kit's Wine hands the stand-in: the bus driver's settings, the kit's folder.
+SAW = "windows args=0 enable-sdl=0 devices=%s folder=Z:%s\n"
+# What the launcher runs as the caller (cwd; program and arguments; %(kit)s and %(data)s stand for
+# those folders, the latter holding the kit's prefix, "wine"): the first time, a wineserver left
+# running in the prefix ended, the settings imported in the data folder, the wineserver let end;
+# then on every start the tool, as a session's leader, in the kit's folder.
+ENDED = [("%(kit)s", "wineserver -k")]
+IMPORTED = [("%(data)s", "wine reg import tamsu-settings.reg"), ("%(data)s", "wineserver -w")]
+STARTED = [("%(kit)s", "wine %(kit)s/NewCedar/" + kd.TOOL_FILE)]
+NOT_IMPORTED = ("the kit's Wine prefix %(data)s/wine could not be given its settings; the tool "
+                "does not start\n")
+# case: the caller's data home (folders under work; XDG_DATA_HOME unless under HOME/.local), Wine
+# (the "real" one, one "failing" every call, or none), variables, what each start runs, exit code,
+# what standard error says (a line, or the notice in that language).
+WINDOWS_TOOLS = {
+    # The user's own prefix (WINEPREFIX, or ~/.wine) never gets the kit's settings.
+    "started-under-wine": (HOME + [".local", "share"], "real",
+                           dict(LANG=EN, WINEPREFIX="%(work)s/home/own-prefix"),
+                           [ENDED + IMPORTED + STARTED], 0, None),
+    "second-start-keeps-the-prefix": (["data"], "real",
+                                      dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                                      [ENDED + IMPORTED + STARTED, STARTED], 0, None),
+    # The data home made first, no prefix there yet (no wineserver to end); the import fails (a
+    # prefix of another user's, for one), and nothing starts.
+    "settings-not-imported": (HOME + ["new", "data"], "failing",
+                              dict(LANG=EN, XDG_DATA_HOME="%(work)s/home/new/data"), [IMPORTED],
+                              0, NOT_IMPORTED),
+    "no-wine": (HOME + [".local", "share"], None, dict(LANG=ZH), [[]], 1, "zh"),
+}
+
+
+@pytest.mark.parametrize("case", WINDOWS_TOOLS)
+def test_windows_tool(caller, case):
+    """A Windows tool starts under Wine as the caller, in a prefix of the kit's own whose bus
+    driver reads hidraw; the settings are brought in once. Without Wine, a notice names it."""
+    data_home, wine, variables, runs, rc, said = WINDOWS_TOOLS[case]
+    assert os.path.isfile(WINE_STAND_IN), "no Windows stand-in was built (no mingw-w64 compiler?)"
+    shutil.copy(WINE_STAND_IN, tool(caller.kit, "SOC"))
+    folders = dict(work=caller.work, kit=caller.kit,
+                   data=os.path.join(caller.work, *data_home, "tamsu-pair-kit"))
+    variables = {name: value % folders for name, value in variables.items()}
+    home = caller.own_folder(*HOME)
+    if wine:
+        caller.record_wine(real=wine == "real")
+    else:
+        caller.hide("wine")
+    overlay = kit_prefix_overlay(caller, data_home) if wine == "real" else ("", "")
+    sysfs, dev = receiver_and_foreign_device(caller.work), dev_folder(caller.work, OPEN)
+    for expected in runs:
+        open(os.path.join(caller.work, "wine.log"), "w").close()
+        run = caller.run_launcher(sysfs, dev, overlay=overlay, HOME=home, **variables)
+        assert run.returncode == rc
+        assert caller.log("wine.log") == "".join(
+            "uid=%d leader=%s cwd=%s WINEPREFIX=%s : %s\n" % (
+                NOBODY[0], "yes" if (cwd, command) in STARTED else "no", cwd % folders,
+                folders["data"] + "/wine", command % folders) for cwd, command in expected)
+    if said:
+        assert ("%s: %s\n" % kd.WINE_NOTICES[said] if said in kd.WINE_NOTICES
+                else said % folders) in run.stderr
+    if wine == "real":
+        assert started_tools(caller.kit) == SAW % (",".join(p + ":1" for p in receiver_pairs()),
+                                                   caller.kit.replace("/", "\\")) * len(runs)
+    else:
+        expect_nothing_started(caller.kit)
+    # The folders on the way to the prefix are the caller's alone, as the XDG rules ask.
+    chain = data_home + ["tamsu-pair-kit"] if wine else []
+    for depth in range(1, len(chain) + 1):
+        made = os.stat(os.path.join(caller.work, *chain[:depth]))
+        assert (made.st_uid, made.st_mode & 0o777) == (NOBODY[0], 0o700), chain[:depth]
+    assert not os.path.exists(os.path.join(home, "own-prefix"))
+    assert not os.path.exists(os.path.join(home, ".wine"))
 
 
 # --- Faults: the launcher's surroundings fail it ----------------------------------------------

@@ -3,14 +3,18 @@
 #include "platform.h"
 #include "run_text_linux.h"
 #include "text_linux.h"
+#include "wine_linux.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -233,6 +237,136 @@ TEST(AccessNotice, NamesTheKitsRuleAsOneShellWord)
     const std::wstring quotes(kPathChars - 1, L'\'');
     const std::wstring shown = AccessNotice(0x0409, quotes.c_str(), text, kAccessNoticeChars).text;
     EXPECT_NE(shown.find(L"rules' /etc/udev/rules.d/\nudevadm"), std::wstring::npos);
+}
+
+// A folder of the test's own, removed with what it holds.
+class WineFiles : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/tamsu-wine-unit.XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        folder_ = name;
+    }
+    void TearDown() override
+    {
+        std::string command = "rm -rf '" + folder_ + "'";
+        EXPECT_EQ(system(command.c_str()), 0);
+    }
+    std::string Write(const std::string& name, const std::string& bytes, mode_t mode = 0644)
+    {
+        const std::string path = folder_ + "/" + name;
+        mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+        std::ofstream(path, std::ios::binary) << bytes;
+        chmod(path.c_str(), mode);
+        return path;
+    }
+    std::string folder_;
+};
+
+// "MZ", e_lfanew at 0x3C, little-endian, and "PE\0\0" where it points when pe.
+std::string Image(uint32_t lfanew, size_t size, bool pe, char first = 'M')
+{
+    std::string bytes(size, '\0');
+    bytes[0] = first;
+    bytes[1] = 'Z';
+    for (int i = 0; i < 4; ++i)
+        bytes[0x3C + i] = static_cast<char>(lfanew >> (8 * i));
+    if (pe && lfanew + 4 <= size)
+        bytes.replace(lfanew, 4, "PE\0\0", 4);
+    return bytes;
+}
+
+TEST_F(WineFiles, WindowsProgramIsAnMzHeaderLeadingToPe)
+{
+    const struct
+    {
+        const char* name;
+        std::string bytes;
+        bool windows;
+    } cases[] = {
+        {"pe", Image(0x80, 0x200, true), true},
+        {"signature-at-the-very-end", Image(0x1FC, 0x200, true), true},
+        {"mz-without-pe", Image(0x80, 0x200, false), false},
+        {"pe-without-mz", Image(0x80, 0x200, true, 'Z'), false},
+        {"lfanew-past-the-end", Image(0x200, 0x200, false), false},
+        {"truncated", Image(0x80, 0x200, true).substr(0, 0x3E), false},
+        {"elf", "\x7F" + std::string("ELF") + std::string(0x100, '\x02'), false},
+        {"script", "#!/bin/sh\necho MZ PE\n" + std::string(0x100, ' '), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsWindowsProgram(Write(c.name, c.bytes).c_str()), c.windows) << c.name;
+}
+
+TEST_F(WineFiles, WineIsDebiansOrTheFirstInAbsolutePathEntries)
+{
+    const std::string debian = Write("debian/wine", "#!/bin/sh\n", 0755);
+    Write("text/wine", "#!/bin/sh\n", 0644);
+    mkdir((folder_ + "/folder").c_str(), 0755);
+    mkdir((folder_ + "/folder/wine").c_str(), 0755);
+    const std::string found = Write("found/wine", "#!/bin/sh\n", 0755);
+    Write("later/wine", "#!/bin/sh\n", 0755);
+    ASSERT_EQ(chdir(folder_.c_str()), 0); // where a relative entry would find found/wine
+    const std::string none = folder_ + "/none/wine";
+    const std::string path = "found::" + folder_ + "/text:" + folder_ + "/folder:" + folder_ +
+                             "/found:" + folder_ + "/later";
+    const struct
+    {
+        std::string preferred;
+        const char* search;
+        const char* wine; // nullptr: none
+    } cases[] = {
+        {debian, path.c_str(), debian.c_str()},
+        {none, path.c_str(), found.c_str()},
+        {folder_ + "/text/wine", path.c_str(), found.c_str()},
+        {none, nullptr, nullptr},
+    };
+    for (const auto& c : cases)
+    {
+        char wine[PATH_MAX] = "";
+        EXPECT_EQ(FindWine(c.preferred.c_str(), c.search, wine, sizeof wine), c.wine != nullptr)
+            << c.preferred << " " << (c.search ? c.search : "-");
+        if (c.wine != nullptr)
+        {
+            EXPECT_STREQ(wine, c.wine);
+        }
+    }
+    char cut[16];
+    EXPECT_FALSE(FindWine(none.c_str(), path.c_str(), cut, sizeof cut));
+    ASSERT_EQ(chdir("/"), 0);
+}
+
+TEST(WineLinux, KitPrefixUnderTheDataHome)
+{
+    const struct
+    {
+        const char* dataHome;
+        const char* home;
+        const char* prefix; // nullptr: none
+    } cases[] = {
+        {"/data", "/home/u", "/data/tamsu-pair-kit/wine"},
+        {nullptr, "/home/u", "/home/u/.local/share/tamsu-pair-kit/wine"},
+        // Empty or relative: ignored, as the XDG rules ask.
+        {"", "/home/u", "/home/u/.local/share/tamsu-pair-kit/wine"},
+        {"data", "/home/u", "/home/u/.local/share/tamsu-pair-kit/wine"},
+        {"data", "home/u", nullptr},
+        {nullptr, nullptr, nullptr},
+    };
+    for (const auto& c : cases)
+    {
+        char prefix[PATH_MAX] = "";
+        EXPECT_EQ(KitWinePrefix(c.dataHome, c.home, prefix, sizeof prefix), c.prefix != nullptr)
+            << (c.dataHome ? c.dataHome : "-");
+        if (c.prefix != nullptr)
+        {
+            EXPECT_STREQ(prefix, c.prefix);
+        }
+    }
+    // "/data/tamsu-pair-kit/wine" and its end: 26; one short is refused, not cut.
+    char fits[26];
+    EXPECT_TRUE(KitWinePrefix("/data", nullptr, fits, sizeof fits));
+    EXPECT_FALSE(KitWinePrefix("/data", nullptr, fits, sizeof fits - 1));
 }
 
 } // namespace
