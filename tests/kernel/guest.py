@@ -22,13 +22,13 @@ MODULES = ("usb-common", "usbcore", "udc-core", "configfs", "libcomposite", "usb
            "hid-generic", "usbhid", "dummy_hcd", "virtio_ring", "virtio", "virtio_pci_legacy_dev",
            "virtio_pci_modern_dev", "virtio_pci", "netfs", "fscache", "9pnet", "9pnet_virtio", "9p")
 # TCG only: /dev/kvm on these machines is a nested hypervisor that aborts or crawls. The host's
-# root is the guest's chroot, read-only: the host's udev runs there.
+# root is the guest's chroot, read-only: the host's udev and Wine run there (Wine wants 2 GB).
 QEMU = ("qemu-system-x86_64", "-accel", "tcg", "-smp", "1", "-m", "2048", "-nographic",
         "-no-reboot", "-nic", "none",
         "-virtfs",
         "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap")
 # The unprivileged user of the guest's chroot: the seat's active user. No account of the host's
-# may have the number (build_initramfs checks).
+# may have the name or the number (build_initramfs checks).
 USER_ID = 4711
 USER_NAME = "guest"
 # The kit's Wine prefix in the user's home, where the Linux launcher keeps it, and what it holds
@@ -162,8 +162,9 @@ def build_initramfs(work, launcher, rule, wine_kit, modules, gadgets, scenarios,
     programs a Wine scenario runs; gadgets: name -> Gadget; scenarios: lines of /scenarios;
     udcs: how many gadgets may be bound at once."""
     with open("/etc/passwd", encoding="utf-8") as accounts:
-        if any(line.split(":")[2:3] == [str(USER_ID)] for line in accounts):
-            raise GuestError("user id %d belongs to an account of this machine" % USER_ID)
+        if any(line.split(":")[0] == USER_NAME or line.split(":")[2:3] == [str(USER_ID)]
+               for line in accounts):
+            raise GuestError("user %s (%d) has an account on this machine" % (USER_NAME, USER_ID))
     root = os.path.join(work, "root")
     shutil.rmtree(root, ignore_errors=True)
     for folder in ("bin", "proc", "sys", "dev", "tmp", "modules", "rules", "wine-kit"):
@@ -172,7 +173,7 @@ def build_initramfs(work, launcher, rule, wine_kit, modules, gadgets, scenarios,
     for program in wine_kit:
         shutil.copy(program, os.path.join(root, "wine-kit"))
     shutil.copy(os.path.join(HERE, "guest_wine.sh"), root)
-    _write(os.path.join(root, "user-id"), "%d\n" % USER_ID)
+    _write(os.path.join(root, "user"), "%d %s\n" % (USER_ID, USER_NAME))
     busybox = shutil.which("busybox")
     shutil.copy(busybox, os.path.join(root, "bin", "busybox"))
     applets = subprocess.run([busybox, "--list"], check=True, capture_output=True,

@@ -1,8 +1,8 @@
 #!/bin/sh
 # shellcheck shell=dash
 # /init of the kernel stage's guest (busybox). Loads the USB gadget, HID, virtio and 9p modules,
-# mounts the host's root read-only as a chroot where the host's own udev runs, then runs each
-# scenario of /scenarios against receivers made as configfs gadgets, one boot for all.
+# mounts the host's root read-only as a chroot where the host's own udev and Wine run, then runs
+# each scenario of /scenarios against receivers made as configfs gadgets, one boot for all.
 # Every line for the host starts with "@@ ":
 #   ready | fatal WHAT | done                       the guest as a whole
 #   begin NAME ... end NAME                         one scenario, holding:
@@ -40,7 +40,8 @@ mount -t proc proc /proc && mount -t sysfs sysfs /sys && mount -t devtmpfs devtm
     fatal "cannot mount proc, sysfs and devtmpfs"
 # Kernel messages on the console would split the host's lines; dmesg keeps them.
 echo 1 >/proc/sys/kernel/printk
-# There is no udev: every driver is in before the first gadget is bound.
+# No udev loads a module (where it runs, the host's modules are for another kernel): every
+# driver is in before the first gadget is bound.
 while read -r module parameters; do
     # shellcheck disable=SC2086 # the parameters are words
     insmod "/modules/$module.ko" $parameters || fatal "insmod $module"
@@ -48,9 +49,8 @@ done </modules/order
 mount -t configfs configfs /sys/kernel/config || fatal "cannot mount configfs"
 
 HOST=/host
-USER_ID=$(cat /user-id)
 # The seat's user: an account of the chroot's own, its home on a writable share of the host's.
-USER_NAME=guest
+read -r USER_ID USER_NAME </user
 USER_HOME=/home/$USER_NAME
 # in_host COMMAND...: runs a program of the host in the chroot, with nothing of /init's
 # environment; udev's tools refuse a chroot unless told.
