@@ -16,15 +16,3 @@ bool Utf8ToWide(const char* bytes, wchar_t* out, size_t capacity);
 // Wide text to UTF-8; U+DC80..U+DCFF give back the byte they stand for, and anything else UTF-8
 // cannot carry becomes U+FFFD. Never splits a character. Returns false when cut.
 bool WideToUtf8(const wchar_t* text, char* out, size_t capacity);
-
-// Writes the whole terminated text to a file descriptor, retrying short writes. Best effort:
-// gives up at the first error (a pipe nobody reads, a full disk), which the caller never sees.
-// Writes what BufferErrorText holds first, so lines keep their order on every descriptor.
-void WriteText(int fd, const char* text);
-
-// Trace text for standard error, gathered so that a pass's lines cost one write instead of one
-// each: written when the buffer is full, by FlushErrorText (at the end of every pass), and before
-// any WriteText or child process, so nothing is left pending when the launcher exits.
-// A write that fails (a pipe nobody reads) drops what was pending, as WriteText would have.
-void BufferErrorText(const char* text);
-void FlushErrorText();

@@ -3,6 +3,7 @@
 // written at once, with whatever was gathered before them.
 #include "trace.h"
 
+#include "error_output_linux.h"
 #include "text_linux.h"
 
 #include <unistd.h>

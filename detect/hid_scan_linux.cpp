@@ -6,6 +6,7 @@
 #include "hid_scan.h"
 
 #include "bounded_format.h"
+#include "error_output_linux.h"
 #include "hid_sysfs_map.h"
 #include "text_linux.h"
 
@@ -94,40 +95,6 @@ bool JoinLinkTarget(const char* directory, const char* target, char* out, size_t
         part += partLength + (end != nullptr ? 1 : 0);
     }
     return true;
-}
-
-// The HID device behind one hidraw entry, as a path below the sysfs root ("/devices/..."). The
-// class link's target is <hid>/hidraw/<name>, so the HID device is its grandparent; only a
-// target of another shape costs a read of the node's device link.
-bool ResolveHidDevice(int classFd, const char* name, char* out, size_t capacity)
-{
-    char target[PATH_MAX];
-    char node[PATH_MAX];
-    ssize_t length = readlinkat(classFd, name, target, sizeof target - 1);
-    if (length <= 0)
-        return false;
-    target[length] = '\0';
-    if (!JoinLinkTarget("/class/hidraw", target, node, sizeof node))
-        return false;
-    const size_t nodeLength = strlen(node);
-    const size_t nameLength = strlen(name);
-    const size_t tailLength = sizeof "/hidraw/" - 1 + nameLength;
-    if (nodeLength > tailLength && nodeLength - tailLength < capacity &&
-        strncmp(node + nodeLength - tailLength, "/hidraw/", 8) == 0 &&
-        strcmp(node + nodeLength - nameLength, name) == 0)
-    {
-        memcpy(out, node, nodeLength - tailLength);
-        out[nodeLength - tailLength] = '\0';
-        return true;
-    }
-    char linkName[PATH_MAX];
-    if (!FormatBoundedA(linkName, sizeof linkName, "%s/device", name))
-        return false;
-    length = readlinkat(classFd, linkName, target, sizeof target - 1);
-    if (length <= 0)
-        return false;
-    target[length] = '\0';
-    return JoinLinkTarget(node, target, out, capacity);
 }
 
 // What the interfaces of one USB device share, read once per pass.
@@ -329,6 +296,39 @@ void NameHidrawDevices(int rootFd, const char* sysfsRoot)
 }
 
 } // namespace
+
+// The class link's target is <hid>/hidraw/<name>, so the HID device is its grandparent; only a
+// target of another shape costs a read of the node's device link.
+bool ResolveHidDevice(int classFd, const char* name, char* out, size_t capacity)
+{
+    char target[PATH_MAX];
+    char node[PATH_MAX];
+    ssize_t length = readlinkat(classFd, name, target, sizeof target - 1);
+    if (length <= 0)
+        return false;
+    target[length] = '\0';
+    if (!JoinLinkTarget("/class/hidraw", target, node, sizeof node))
+        return false;
+    const size_t nodeLength = strlen(node);
+    const size_t nameLength = strlen(name);
+    const size_t tailLength = sizeof "/hidraw/" - 1 + nameLength;
+    if (nodeLength > tailLength && nodeLength - tailLength < capacity &&
+        strncmp(node + nodeLength - tailLength, "/hidraw/", 8) == 0 &&
+        strcmp(node + nodeLength - nameLength, name) == 0)
+    {
+        memcpy(out, node, nodeLength - tailLength);
+        out[nodeLength - tailLength] = '\0';
+        return true;
+    }
+    char linkName[PATH_MAX];
+    if (!FormatBoundedA(linkName, sizeof linkName, "%s/device", name))
+        return false;
+    length = readlinkat(classFd, linkName, target, sizeof target - 1);
+    if (length <= 0)
+        return false;
+    target[length] = '\0';
+    return JoinLinkTarget(node, target, out, capacity);
+}
 
 void EnumHidDevicesUnder(const char* sysfsRoot)
 {

@@ -187,6 +187,50 @@ bool IsInterfaceNumberText(const char* text)
     return ParseAttributeNumber(TextOrEmpty(text), 16, &number) && number <= 0xFF;
 }
 
+// The hardware part of the device's paths ("hid#vid_7c2f&pid_2003&mi_01"), in the shape
+// Windows gives its bus. False when it did not fit.
+bool FormatHardwareId(const HidSysfsFacts& facts, uint32_t bus, uint32_t vendor, uint32_t product,
+                      bool usbInterface, wchar_t* out)
+{
+    wchar_t busText[5];
+    wchar_t vendorText[5];
+    wchar_t productText[5];
+    HexText(bus, 4, busText);
+    HexText(vendor, 4, vendorText);
+    HexText(product, 4, productText);
+
+    wchar_t acpiName[kMaxAcpiNameChars + 1];
+    AcpiName(TextOrEmpty(facts.hidUevent), acpiName, sizeof acpiName / sizeof acpiName[0]);
+
+    if (usbInterface)
+    {
+        uint32_t interfaceCount = 0;
+        uint32_t interfaceNumber = 0;
+        const bool composite =
+            ParseAttributeNumber(TextOrEmpty(facts.interfaceCount), 10, &interfaceCount) &&
+            interfaceCount > 1 &&
+            ParseAttributeNumber(TextOrEmpty(facts.interfaceNumber), 16, &interfaceNumber) &&
+            interfaceNumber <= 0xFF;
+        wchar_t interfaceText[3];
+        HexText(interfaceNumber, 2, interfaceText);
+        return FormatBoundedW(out, kHardwareIdChars, L"hid#vid_%s&pid_%s%s%s", vendorText,
+                              productText, composite ? L"&mi_" : L"",
+                              composite ? interfaceText : L"");
+    }
+    if (bus == kBusBluetooth)
+    {
+        return FormatBoundedW(out, kHardwareIdChars,
+                              L"hid#{00001124-0000-1000-8000-00805f9b34fb}_vid&0002%s_pid&%s",
+                              vendorText, productText);
+    }
+    if (bus == kBusI2c && acpiName[0] != L'\0')
+    {
+        return FormatBoundedW(out, kHardwareIdChars, L"hid#%s", acpiName);
+    }
+    return FormatBoundedW(out, kHardwareIdChars, L"hid#bus_%s_vid&%s_pid&%s", busText, vendorText,
+                          productText);
+}
+
 void DescribeHidInterface(const HidSysfsFacts& facts, HidInterfaceIdentity* identity)
 {
     identity->hardwareId[0] = L'\0';
@@ -206,51 +250,10 @@ void DescribeHidInterface(const HidSysfsFacts& facts, HidInterfaceIdentity* iden
     vendor &= 0xFFFF;
     product &= 0xFFFF;
 
-    wchar_t busText[5];
-    wchar_t vendorText[5];
-    wchar_t productText[5];
-    HexText(bus, 4, busText);
-    HexText(vendor, 4, vendorText);
-    HexText(product, 4, productText);
-
     // Only a direct usb_interface parent gives USB facts: a HID device that a driver creates
     // under a receiver must not take on the receiver's interface or product.
     const bool usbInterface = bus == kBusUsb && IsUsbInterfaceUevent(facts.parentUevent);
-    wchar_t acpiName[kMaxAcpiNameChars + 1];
-    AcpiName(hidUevent, acpiName, sizeof acpiName / sizeof acpiName[0]);
-
-    bool whole;
-    if (usbInterface)
-    {
-        uint32_t interfaceCount = 0;
-        uint32_t interfaceNumber = 0;
-        const bool composite =
-            ParseAttributeNumber(TextOrEmpty(facts.interfaceCount), 10, &interfaceCount) &&
-            interfaceCount > 1 &&
-            ParseAttributeNumber(TextOrEmpty(facts.interfaceNumber), 16, &interfaceNumber) &&
-            interfaceNumber <= 0xFF;
-        wchar_t interfaceText[3];
-        HexText(interfaceNumber, 2, interfaceText);
-        whole = FormatBoundedW(identity->hardwareId, kHardwareIdChars, L"hid#vid_%s&pid_%s%s%s",
-                               vendorText, productText, composite ? L"&mi_" : L"",
-                               composite ? interfaceText : L"");
-    }
-    else if (bus == kBusBluetooth)
-    {
-        whole = FormatBoundedW(identity->hardwareId, kHardwareIdChars,
-                               L"hid#{00001124-0000-1000-8000-00805f9b34fb}_vid&0002%s_pid&%s",
-                               vendorText, productText);
-    }
-    else if (bus == kBusI2c && acpiName[0] != L'\0')
-    {
-        whole = FormatBoundedW(identity->hardwareId, kHardwareIdChars, L"hid#%s", acpiName);
-    }
-    else
-    {
-        whole = FormatBoundedW(identity->hardwareId, kHardwareIdChars, L"hid#bus_%s_vid&%s_pid&%s",
-                               busText, vendorText, productText);
-    }
-    if (!whole)
+    if (!FormatHardwareId(facts, bus, vendor, product, usbInterface, identity->hardwareId))
         return;
 
     const size_t descriptorSize = facts.descriptorSize < kMaxReportDescriptorBytes

@@ -2,7 +2,7 @@
 
 #include "bounded_format.h"
 #include "device_rules.h"
-#include "text_linux.h"
+#include "error_output_linux.h"
 
 #include <cstdint>
 

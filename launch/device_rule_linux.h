@@ -2,7 +2,7 @@
 #pragma once
 
 // The kit's copy of the rule, beside the launcher; also the name an administrator installs it by.
-constexpr const char* kDeviceRuleFile = "70-tamsu-receivers.rules";
+constexpr const wchar_t* kDeviceRuleFile = L"70-tamsu-receivers.rules";
 
 // Writes the rules file to fd: one line per USB vendor and product pair of the receiver rules,
 // each matching only the hidraw nodes of a USB device with that pair, and tagging them

@@ -5,10 +5,10 @@
 #include "trace.h"
 
 const ToolTarget kToolTargets[4] = {
-    {"Sun", &g_dwSunDevice, nullptr, L"Alder24", L"%sAlder24\\TamsuPair.exe", L"open"},
-    {"SOC", &g_dwSOCDevice, nullptr, L"NewCedar", L"%sNewCedar\\TamsuPair.exe", L"open"},
-    {"Entry", &g_dwEntryDevice, nullptr, L"BirchPro", L"%sBirchPro\\TamsuPair.exe", L"open"},
-    {"Bk", &g_dwBkDevice24G, &g_dwBkDevice5G, L"Cedar24", L"%sCedar24\\TamsuPair.exe", L"open"},
+    {&g_dwSunDevice, nullptr, L"Alder24", L"%sAlder24\\TamsuPair.exe", L"open"},
+    {&g_dwSOCDevice, nullptr, L"NewCedar", L"%sNewCedar\\TamsuPair.exe", L"open"},
+    {&g_dwEntryDevice, nullptr, L"BirchPro", L"%sBirchPro\\TamsuPair.exe", L"open"},
+    {&g_dwBkDevice24G, &g_dwBkDevice5G, L"Cedar24", L"%sCedar24\\TamsuPair.exe", L"open"},
 };
 
 namespace

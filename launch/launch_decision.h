@@ -5,7 +5,6 @@
 
 struct ToolTarget
 {
-    const char* family;
     // The family is present when either counter is not 0; the second may be null.
     const uint32_t* counter;
     const uint32_t* otherCounter;

@@ -1,11 +1,9 @@
 // Entry of the Linux launcher. The run reads no arguments; `--device-rule` prints the kit's udev
-// rule instead, and `--start-tool FOLDER` is root's one step when the launcher asked pkexec to
-// start the pairing tool.
+// rule instead.
 #include "device_rule_linux.h"
+#include "error_output_linux.h"
 #include "launcher_run.h"
 #include "process_linux.h"
-#include "root_rules_linux.h"
-#include "start_tool_as_root_linux.h"
 
 #include <cstring>
 #include <unistd.h>
@@ -14,7 +12,7 @@ namespace
 {
 
 // A set-user-id (or set-group-id) launcher would otherwise run as root with whatever its caller
-// set up: it becomes its caller again, and asks pkexec like any other caller.
+// set up: it becomes its caller again, and goes on with the caller's rights alone.
 bool DropToRealUser()
 {
     const uid_t user = getuid();
@@ -32,8 +30,8 @@ int main(int argumentCount, char* arguments[])
 {
     if (!DropToRealUser())
     {
-        ReportLine("tamsu-launcher:", "its set-user-id rights cannot be given up, so it stops.",
-                   "");
+        WriteText(STDERR_FILENO,
+                  "tamsu-launcher: its set-user-id rights cannot be given up, so it stops.\n");
         return 1;
     }
     // Before anything opens a file, which would otherwise take a closed standard descriptor.
@@ -43,8 +41,6 @@ int main(int argumentCount, char* arguments[])
         WriteDeviceRule(STDOUT_FILENO);
         return 0;
     }
-    if (argumentCount >= 2 && strcmp(arguments[1], kStartToolOption) == 0)
-        return RunToolStart(argumentCount - 2, arguments + 2);
-    // 0, unless the tool needed rights that could not be had.
+    // 0, unless the receiver is not open to the caller.
     return RunLauncher();
 }

@@ -19,9 +19,10 @@ void PauseMilliseconds(unsigned milliseconds);
 bool FormatToolPath(const ToolTarget& target, const wchar_t* baseDirectory, wchar_t* out,
                     size_t capacity);
 
-// Starts the tool by exact path with the target's verb, no arguments, without waiting for it.
-// Whether it started is not examined. Returns the run's exit code: 0, or on Linux non-zero when
-// the tool needed administrator rights that could not be had.
+// Starts the tool by exact path, with no arguments, without waiting for it: on Windows with the
+// target's verb, on Linux once the receiver is open to the caller. Whether it started is not
+// examined. Returns the run's exit code: 0, or on Linux 1 when the receiver is not open to the
+// caller (after the notice that says what an administrator does about it).
 int StartTool(const ToolTarget& target, const wchar_t* toolPath);
 
 // The system's default language identifier, as Windows numbers languages.

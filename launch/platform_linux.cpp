@@ -1,13 +1,13 @@
-// The run's platform half on Linux: own path from /proc, tools started as root with posix_spawn
-// (through pkexec for a caller who is not root), notices through zenity or standard error with
-// the caller's rights, the language from the locale environment.
+// The run's platform half on Linux: own path from /proc, the tool started with posix_spawn as
+// whoever runs the launcher once the receiver is open to them, notices through zenity or
+// standard error, the language from the locale environment.
 #include "platform.h"
 
 #include "bounded_format.h"
+#include "error_output_linux.h"
 #include "process_linux.h"
-#include "request_tool_start_linux.h"
-#include "root_rules_linux.h"
-#include "start_tool_as_root_linux.h"
+#include "receiver_nodes_linux.h"
+#include "run_text_linux.h"
 #include "text_linux.h"
 
 #include <cerrno>
@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <cwchar>
 #include <unistd.h>
 
 extern char** environ;
@@ -22,7 +23,7 @@ extern char** environ;
 namespace
 {
 
-// By absolute path: the launcher runs as root and must not pick a program up from PATH.
+// By absolute path: never a program of the same name picked up from PATH.
 const char kZenityPath[] = "/usr/bin/zenity";
 
 bool HasValue(const char* name)
@@ -98,20 +99,40 @@ bool FormatToolPath(const ToolTarget& target, const wchar_t* baseDirectory, wcha
     return FormatBoundedW(out, capacity, L"%s%s/TamsuPair.exe", baseDirectory, target.subdirectory);
 }
 
-int StartTool(const ToolTarget& target, const wchar_t* toolPath)
+int StartTool(const ToolTarget&, const wchar_t* toolPath)
 {
+    // The kit's folder is where the tool path's last two parts begin: <kit>/<folder>/<tool>.
+    wchar_t kit[kPathChars];
+    FormatBoundedW(kit, kPathChars, L"%s", toolPath);
+    for (int part = 0; part < 2; ++part)
+    {
+        wchar_t* slash = wcsrchr(kit, L'/');
+        if (slash == nullptr)
+            return 0;
+        *slash = L'\0';
+    }
+    char kitBytes[kUtf8PathBytes];
     char path[kUtf8PathBytes];
-    if (!WideToUtf8(toolPath, path, sizeof path))
+    if (!WideToUtf8(kit, kitBytes, sizeof kitBytes) || !WideToUtf8(toolPath, path, sizeof path))
         return 0;
-    // The pairing tool opens the receiver's hidraw node, which needs root; everything before
-    // this ran with the caller's own rights.
-    if (geteuid() != 0)
-        return RequestToolStart(kPkexecPath, target, path);
-    // Already root (sudo, a service): a tool that cannot start is not examined, as on Windows.
-    char kit[kUtf8PathBytes];
-    TakeFreshRootState();
-    if (KitToolPaths(target, kit, path))
-        StartToolInKit(kit, path, environ, -1, -1);
+    // The tool opens the receiver's hidraw nodes, which the kit's udev rule opens to the person
+    // at the seat. Root (sudo, a service) may open them anyway.
+    char refused[PATH_MAX];
+    if (geteuid() != 0 && !CanOpenReceiverNodes("/sys", "/dev", refused, sizeof refused))
+    {
+        wcscat(kit, L"/");
+        static wchar_t text[kAccessNoticeChars];
+        ShowNotice(AccessNotice(SystemLanguageId(), kit, text, kAccessNoticeChars));
+        return 1;
+    }
+    // As a double-click in a file manager does: names the tool opens by a relative path are the
+    // kit's, never those of whatever folder the caller stood in. Whether it started is not
+    // examined, as on Windows.
+    if (chdir(kitBytes) != 0)
+        return 0;
+    char* const arguments[] = {path, nullptr};
+    pid_t child;
+    SpawnProcess(&child, path, arguments, environ, true);
     return 0;
 }
 
@@ -138,14 +159,14 @@ uint16_t SystemLanguageId()
 void ShowNotice(const NoticeText& notice)
 {
     char caption[kUtf8PathBytes];
-    char text[kUtf8PathBytes];
+    static char text[kAccessNoticeChars * 4];
     WideToUtf8(notice.caption, caption, sizeof caption);
     WideToUtf8(notice.text, text, sizeof text);
     const bool display = HasValue("DISPLAY") || HasValue("WAYLAND_DISPLAY");
     if (display && access(kZenityPath, X_OK) == 0 && ShowZenityNotice(caption, text))
         return;
 
-    char line[2 * kUtf8PathBytes + 4];
+    static char line[sizeof caption + sizeof text + 4];
     FormatBoundedA(line, sizeof line, "%s: %s\n", caption, text);
     WriteText(STDERR_FILENO, line);
 }

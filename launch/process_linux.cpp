@@ -1,9 +1,9 @@
 // The launcher's own process state and the processes it starts.
 #include "process_linux.h"
 
+#include "error_output_linux.h"
 #include "text_linux.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -73,7 +73,7 @@ void PrepareProcess()
 }
 
 int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* const environment[],
-                 bool ownSession, int standardInput, int handedDescriptor)
+                 bool ownSession)
 {
     // The child writes to the same standard error: the trace lines gathered so far come first.
     FlushErrorText();
@@ -82,13 +82,6 @@ int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* 
     int error = posix_spawnattr_init(&attributes);
     if (error != 0)
         return error;
-    posix_spawn_file_actions_t actions;
-    error = posix_spawn_file_actions_init(&actions);
-    if (error != 0)
-    {
-        posix_spawnattr_destroy(&attributes);
-        return error;
-    }
     // Every bit set: sigfillset leaves out the two signals glibc reserves (32 and 33), and its
     // posix_spawn would then start the child with them ignored.
     sigset_t all;
@@ -103,14 +96,8 @@ int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* 
         error = posix_spawnattr_setsigmask(&attributes, &none);
     if (error == 0)
         error = posix_spawnattr_setflags(&attributes, flags);
-    // dup2 leaves the copy without close-on-exec, so exactly these reach the child.
-    if (error == 0 && standardInput >= 0)
-        error = posix_spawn_file_actions_adddup2(&actions, standardInput, STDIN_FILENO);
-    if (error == 0 && handedDescriptor >= 0)
-        error = posix_spawn_file_actions_adddup2(&actions, handedDescriptor, 3);
     if (error == 0)
-        error = posix_spawn(child, path, &actions, &attributes, arguments, environment);
-    posix_spawn_file_actions_destroy(&actions);
+        error = posix_spawn(child, path, nullptr, &attributes, arguments, environment);
     posix_spawnattr_destroy(&attributes);
     return error;
 }
@@ -123,24 +110,4 @@ bool WaitForProcess(pid_t child, siginfo_t* ended)
             return false;
     }
     return true;
-}
-
-void TakeFreshRootState()
-{
-    umask(022);
-    for (int resource = 0; resource < RLIM_NLIMITS; ++resource)
-    {
-        const auto which = static_cast<__rlimit_resource>(resource);
-        rlimit fresh;
-        rlimit now;
-        if (prlimit(1, which, nullptr, &fresh) != 0 || getrlimit(which, &now) != 0)
-            continue;
-        // Raising a hard limit takes CAP_SYS_RESOURCE, which a confined root may lack: then as
-        // near PID 1's as this process may go.
-        if (setrlimit(which, &fresh) == 0)
-            continue;
-        fresh.rlim_max = std::min(fresh.rlim_max, now.rlim_max);
-        fresh.rlim_cur = std::min(fresh.rlim_cur, fresh.rlim_max);
-        setrlimit(which, &fresh);
-    }
 }

@@ -53,11 +53,11 @@ ensure_locales() {
 # Packages of the native build and its unit tests.
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 # Packages of the native end-to-end tests: simulated devices, a virtual display with a notice
-# box to find and photograph, CJK glyphs, the test locales, namespaces for the elevation and
-# fault tests, and Python with pytest for the kit's description, the simulated sysfs trees and
-# the cases; the real pkexec with a polkitd and a system bus that a test starts for itself.
+# box to find and photograph, CJK glyphs, the test locales, namespaces for the access and fault
+# tests, ACLs on the device nodes of a test's own, and Python with pytest for the kit's
+# description, the simulated sysfs trees and the cases.
 NATIVE_TEST_PACKAGES=(umockdev xvfb xdotool zenity imagemagick fonts-wqy-microhei locales util-linux
-    python3 python3-pytest pkexec polkitd dbus)
+    acl python3 python3-pytest)
 # Packages of the kernel stage: the emulator, the guest's shell and tools, the host's test
 # runner, and xz to unpack the kernel image once.
 KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static python3-pytest xz-utils udev)

@@ -1,24 +1,30 @@
 #!/usr/bin/env bash
 # Builds the Windows launcher and writes the kit ZIP: the layout `cmake --install` (and so
 # cpack) makes, the pairing tools when given, plus SHA256SUMS of every file in it, and a
-# checksum file beside the ZIP. One build gives the same ZIP bytes on every run.
+# checksum file beside the ZIP. One build gives the same ZIP bytes on every run, in any locale.
 #
 #   kit.sh [--sign PKCS12 [--password-file FILE] [--timestamp URL]] [--tools DIR] [--from BUILD]
 #          [--output DIR]
 #   kit.sh --sign PKCS11_KEY_URI --pkcs11-module MODULE --certs CERTS [--password-file PIN] ...
 #
 # --sign: Authenticode-signs the launcher in the kit (SHA-256; description from the version
-#   record), from a PKCS12 file or a key on a hardware token. The password or PIN comes from a
+#   record), from a PKCS12 file or a key on a hardware token, and signs SHA256SUMS with the same
+#   key and certificate (SHA256SUMS.p7s, a detached CMS signature, in the kit and beside the
+#   ZIP), so that no file of the kit can be swapped unseen. The password or PIN comes from a
 #   file, never from the command line. --timestamp adds an RFC 3161 timestamp from that URL.
 # --tools: the pairing tools to carry, laid out as in the kit (DIR/Alder24/TamsuPair.exe, ...);
 #   each tool folder's files go into the kit's folder of that name, and into SHA256SUMS, since
-#   the tools run elevated too.
+#   the tools run elevated too. DIR is a supplier's folder: only regular files and folders are
+#   taken, under names Windows keeps as they are; a link, FIFO, socket or device, or a name
+#   Windows would read as another, stops the run with one line naming it. Hidden files and
+#   folders (.git, .DS_Store) are left out with a line, and so is a tool folder DIR lacks.
 # --from: packs the launcher already built in BUILD instead of installing the build packages
 #   and building build/windows; a test uses it to pack the build it is checking.
 # --output: where the ZIP goes (default: the build folder).
 # Every entry of the ZIP is dated at the commit's time, or at SOURCE_DATE_EPOCH when set.
 # Only a complete, verified kit is written; a failed run leaves no kit ZIP behind, and no
-# half-signed launcher.
+# half-signed launcher. Files are copied, hashed and packed in pieces: memory stays small
+# whatever their size.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -89,7 +95,7 @@ output=${output:-$build}
 mkdir -p -- "$output"
 output=$(realpath -e -- "$output") # cmake --install takes no "--"
 # An older kit of the same name must not outlive a failed run and pass for this run's.
-rm -f -- "$output/$name.zip" "$output/$name.zip.sha256"
+rm -f -- "$output/$name.zip" "$output/$name.zip.sha256" "$output/SHA256SUMS.p7s"
 
 # Everything is made in a private folder beside the ZIP, so the last step is a rename.
 work=$(mktemp -d -- "$output/.kit.XXXXXX")
@@ -100,39 +106,241 @@ cmake --install "$build" --prefix "$kit" >"$work/install.log" || fail "cmake --i
 launcher=$kit/TamsuLauncher.exe
 [ -f "$launcher" ] || fail "no TamsuLauncher.exe in $build: build it first"
 
-# Each tool folder of --tools into the kit's folder of that name. Anything else there, or a
-# folder without the tool the launcher starts, is an assembler's slip that would ship unseen.
-if [ -n "$tools" ]; then
-    tool=$(sed -n 's/^set(TAMSU_TOOL_FILE \(.*\))$/\1/p' "$TAMSU_ROOT/CMakeLists.txt")
-    carried=0
-    while IFS= read -r -d '' entry; do
-        folder=${entry##*/}
-        [ -d "$entry" ] && [ -d "$kit/$folder" ] || fail "$entry is not one of the kit's tool folders"
-        [ -f "$entry/$tool" ] || fail "no $tool in $entry"
-        cp -RL -- "$entry/." "$kit/$folder/" || fail "cannot copy $entry into the kit"
-        carried=$((carried + 1))
-    done < <(find "$tools" -mindepth 1 -maxdepth 1 -print0)
-    [ "$carried" -gt 0 ] || fail "no tool folder in $tools"
-fi
+# Copies a supplier's tools, writes SHA256SUMS and the ZIP, all from names as bytes: the caller's
+# locale changes nothing (-X utf8), and nothing in the current folder can be imported (-I).
+KIT_PY=$(
+    cat <<'PY'
+import hashlib, os, shutil, stat, sys, time, zipfile
 
-# Runs openssl pkcs12 on the signing file; files from older tools need the legacy algorithms.
-# The password is the file's first line without its line end: `-passin file:` would keep the
-# CR of a CRLF line end, which osslsigncode drops.
-pkcs12() {
-    local password=
-    if [ -n "$password_file" ]; then
-        IFS= read -r password <"$password_file" || true
-        password=${password%$'\r'}
-    fi
-    openssl pkcs12 -in "$sign" -passin fd:3 "$@" 2>>"$work/pkcs12.log" 3<<<"$password" ||
-        openssl pkcs12 -legacy -in "$sign" -passin fd:3 "$@" 2>>"$work/pkcs12.log" 3<<<"$password"
+PIECE = 1 << 20  # every file is read and written in pieces of this size, whatever its size
+# What Windows refuses in a name, and the device names it keeps with or without an extension
+# ("con.txt" is the console too).
+REFUSED = '\\:*?"<>|'
+DEVICES = {"CON", "PRN", "AUX", "NUL"} | {
+    port + digit for port in ("COM", "LPT") for digit in "0123456789\u00b9\u00b2\u00b3"}
+HIDDEN = "kit.sh: left out %s: hidden files and folders do not ship\n"
+KINDS = {stat.S_IFLNK: "a symbolic link", stat.S_IFIFO: "a FIFO", stat.S_IFSOCK: "a socket",
+         stat.S_IFCHR: "a character device", stat.S_IFBLK: "a block device"}
+
+
+def fail(text):
+    print("kit.sh: " + text, file=sys.stderr)
+    sys.exit(1)
+
+
+def shown(path):
+    """PATH on one line: bytes that are not UTF-8, and control characters, escaped."""
+    text = os.fsencode(path).decode("utf-8", "backslashreplace")
+    return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
+
+
+def refuse(path, why):
+    fail("%s %s" % (shown(path), why))
+
+
+def name_fault(name):
+    """Why the ZIP or Windows would not keep NAME as it is, or None."""
+    try:
+        name.encode("utf-8")  # bytes that are not UTF-8 come in as lone surrogates
+    except UnicodeEncodeError:
+        return "is not valid UTF-8"
+    if any(c in REFUSED or ord(c) < 32 or 127 <= ord(c) < 160 for c in name):
+        return ('holds a character Windows refuses in a name (\\ : * ? " < > | or a control '
+                'character)')
+    if name.endswith((".", " ")):
+        return "ends in a dot or a space, which Windows drops"
+    if name.split(".")[0].rstrip(" ").upper() in DEVICES:
+        return "is a device name on Windows"
+    return None
+
+
+def windows_key(entry):
+    """ENTRY as Windows compares names: case ignored, character for character."""
+    return "".join(c.upper() if len(c.upper()) == 1 else c for c in entry)
+
+
+def open_folder(name, fd, path):
+    try:
+        return os.open(name, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW, dir_fd=fd)
+    except OSError as error:
+        refuse(path, "cannot be read: " + error.strerror)
+
+
+def copy_file(name, fd, path, target):
+    """Copies the file NAME of the folder open as FD. Opened without following a link and
+    without waiting, and checked once open: what took its place since it was looked at must
+    neither be followed nor hang the run."""
+    try:
+        source = os.open(name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK, dir_fd=fd)
+    except OSError as error:
+        refuse(path, "cannot be read: " + error.strerror)
+    try:
+        if not stat.S_ISREG(os.fstat(source).st_mode):
+            refuse(path, "changed while it was copied")
+        with open(target, "xb") as copy:
+            while piece := os.read(source, PIECE):
+                copy.write(piece)
+    finally:
+        os.close(source)
+
+
+def copy_folder(fd, path, target, entry, seen, notes):
+    """Copies the folder open as FD (PATH in lines, ENTRY in the kit) into TARGET: regular files
+    and folders, under names Windows keeps apart; SEEN maps each entry as Windows compares
+    names to its path. Hidden ones are left out, with a line in NOTES."""
+    for name in sorted(os.listdir(fd), key=os.fsencode):
+        inner, inner_entry = path + "/" + name, entry + "/" + name
+        fault = name_fault(name)
+        if fault:
+            refuse(inner, fault)
+        if name.startswith("."):
+            notes.append(HIDDEN % shown(inner))
+            continue
+        key = windows_key(inner_entry)
+        if key in seen:
+            refuse(inner, "is the same name on Windows as %s: case is ignored there"
+                   % shown(seen[key]))
+        seen[key] = inner
+        mode = os.stat(name, dir_fd=fd, follow_symlinks=False).st_mode
+        if stat.S_ISDIR(mode):
+            os.mkdir(os.path.join(target, name))
+            child = open_folder(name, fd, inner)
+            try:
+                copy_folder(child, inner, os.path.join(target, name), inner_entry, seen, notes)
+            finally:
+                os.close(child)
+        elif stat.S_ISREG(mode):
+            copy_file(name, fd, inner, os.path.join(target, name))
+        else:
+            refuse(inner, "is %s: --tools takes regular files and folders only"
+                   % KINDS.get(stat.S_IFMT(mode), "no regular file"))
+
+
+def gather(kit, tools, tool, notes_file):
+    """Each tool folder of TOOLS into the kit's folder of that name. Anything else there, or a
+    folder without the tool the launcher starts, is an assembler's slip that would ship unseen.
+    What was left out is written to NOTES_FILE, for a kit that is made."""
+    folders = sorted(n for n in os.listdir(kit) if os.path.isdir(os.path.join(kit, n)))
+    top, seen, carried, notes = os.open(tools, os.O_RDONLY | os.O_DIRECTORY), {}, [], []
+    try:
+        for name in sorted(os.listdir(top), key=os.fsencode):
+            path = tools + "/" + name
+            if name.startswith("."):
+                notes.append(HIDDEN % shown(path))
+                continue
+            mode = os.stat(name, dir_fd=top, follow_symlinks=False).st_mode
+            if stat.S_ISLNK(mode):
+                refuse(path, "is a symbolic link: --tools takes regular files and folders only")
+            if name not in folders or not stat.S_ISDIR(mode):
+                refuse(path, "is not one of the kit's tool folders")
+            folder = open_folder(name, top, path)
+            try:
+                copy_folder(folder, path, os.path.join(kit, name), name, seen, notes)
+            finally:
+                os.close(folder)
+            if not os.path.isfile(os.path.join(kit, name, tool)):
+                fail("no %s in %s" % (tool, shown(path)))
+            carried.append(name)
+    finally:
+        os.close(top)
+    if not carried:
+        fail("no tool folder in " + shown(tools))
+    with open(notes_file, "a", encoding="utf-8") as f:
+        f.writelines(notes)
+
+
+def entries(root):
+    """Every folder (ending in /) and file under ROOT, relative to it, in the byte order of
+    their UTF-8 names: the order of SHA256SUMS and of the ZIP."""
+    found = []
+    for folder, folders, files in os.walk(root):
+        relative = os.path.relpath(folder, root)
+        prefix = "" if relative == "." else relative + "/"
+        found += [prefix + f + "/" for f in folders] + [prefix + f for f in files]
+    return sorted(found)
+
+
+def write_sums(kit):
+    """SHA256SUMS: every file of the kit once, listed before SHA256SUMS itself exists. Every name
+    passed name_fault, so none needs sha256sum's escapes."""
+    files = [e for e in entries(kit) if not e.endswith("/")]
+    with open(os.path.join(kit, "SHA256SUMS"), "x", encoding="utf-8", newline="\n") as sums:
+        for entry in files:
+            digest = hashlib.sha256()
+            with open(os.path.join(kit, entry), "rb") as f:
+                while piece := f.read(PIECE):
+                    digest.update(piece)
+            sums.write("%s  %s\n" % (digest.hexdigest(), entry))
+
+
+def write_zip(work, top, epoch):
+    """The ZIP, entry by entry, so that one build always gives the same bytes: names in byte
+    order, every entry at the one date, fixed modes, and no extra fields, which would carry
+    each file's own times and owner."""
+    # A ZIP date is a time of day without a zone, from 1980 to 2107: taken in UTC, so the bytes
+    # do not depend on the machine's zone.
+    date = time.gmtime(min(max(int(epoch), 315532800), 4354819198))[:6]
+    with zipfile.ZipFile(os.path.join(work, top + ".zip"), "x") as archive:
+        for entry in [""] + entries(os.path.join(work, top)):
+            info = zipfile.ZipInfo(top + "/" + entry, date)
+            info.create_system = 3  # Unix: the upper half of external_attr is the mode
+            if entry == "" or entry.endswith("/"):
+                info.external_attr = 0o40755 << 16 | 0x10  # and the MS-DOS directory bit
+                archive.writestr(info, b"")
+                continue
+            path = os.path.join(work, top, entry)
+            info.external_attr = 0o100644 << 16
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.file_size = os.path.getsize(path)  # a ZIP64 entry when it needs one
+            with open(path, "rb") as source, archive.open(info, "w") as packed:
+                shutil.copyfileobj(source, packed, PIECE)
+
+
+try:
+    {"gather": gather, "sums": write_sums, "zip": write_zip}[sys.argv[1]](*sys.argv[2:])
+except OSError as error:
+    fail("%s: %s" % (shown(error.filename or ""), error.strerror))
+PY
+)
+kit_py() {
+    /usr/bin/python3 -I -X utf8 -c "$KIT_PY" "$@"
 }
 
+# Lines for a kit that is made, not for a failed run: what it left out, and what it lacks.
+: >"$work/notes"
+if [ -n "$tools" ]; then
+    tool=$(sed -n 's/^set(TAMSU_TOOL_FILE \(.*\))$/\1/p' "$TAMSU_ROOT/CMakeLists.txt")
+    kit_py gather "$kit" "$tools" "$tool" "$work/notes" || exit 1
+fi
+empty=
+for folder in "$kit"/*/; do
+    folder=${folder%/}
+    [ -n "$(ls -A -- "$folder")" ] || empty+=", ${folder##*/}"
+done
+[ -z "$empty" ] ||
+    echo "kit.sh: these kit folders ship empty, with no tools: ${empty#, }" >>"$work/notes"
+
+# The password's first line without its line end: `-passin file:` would keep the CR of a CRLF
+# line end, which osslsigncode drops.
+password() {
+    local line=
+    if [ -n "$password_file" ]; then
+        IFS= read -r line <"$password_file" || true
+    fi
+    printf '%s\n' "${line%$'\r'}"
+}
+
+# Runs openssl pkcs12 on the signing file; files from older tools need the legacy algorithms.
+pkcs12() {
+    local secret
+    secret=$(password)
+    openssl pkcs12 -in "$sign" -passin fd:3 "$@" 2>>"$work/pkcs12.log" 3<<<"$secret" ||
+        openssl pkcs12 -legacy -in "$sign" -passin fd:3 "$@" 2>>"$work/pkcs12.log" 3<<<"$secret"
+}
 # Signs the staged copy of the launcher (never the build's own file) into a new file, checks
 # the signature, and only then puts it in place of the copy.
 sign_launcher() {
-    local rc=$TAMSU_ROOT/res/TamsuLauncher.rc description url origin=$sign
-    [ -z "$token" ] || origin=$certs
+    local rc=$TAMSU_ROOT/res/TamsuLauncher.rc description url
     description=$(sed -n 's/^ *VALUE "FileDescription", "\(.*\)"$/\1/p' "$rc")
     url=$(sed -n 's/^ *VALUE "URL", "\(.*\)"$/\1/p' "$rc")
     local args=(sign -h sha256 -n "$description")
@@ -178,53 +386,49 @@ sign_launcher() {
     signer=${signer#subject=}
 }
 
+# Signs SHA256SUMS with the launcher's key and certificate: a detached CMS signature, checked
+# as a user checks it, against that certificate alone. The key goes to openssl through a pipe,
+# never into a file.
+sign_sums() {
+    local sums=$kit/SHA256SUMS signature=$work/SHA256SUMS.p7s
+    local args=(cms -sign -binary -md sha256 -in "$sums" -signer "$work/leaf.pem" -outform DER
+        -out "$signature")
+    if [ -n "$token" ]; then
+        PKCS11_MODULE_PATH=$module openssl "${args[@]}" -engine pkcs11 -keyform engine \
+            -inkey "$sign" -passin fd:3 3< <(password) 2>"$work/cms.log" ||
+            fail "openssl could not sign SHA256SUMS with the key $sign"
+    else
+        openssl "${args[@]}" -inkey /dev/fd/4 4< <(pkcs12 -nocerts -nodes) 2>"$work/cms.log" ||
+            fail "openssl could not sign SHA256SUMS with the key in $sign"
+    fi
+    openssl cms -verify -binary -inform DER -in "$signature" -content "$sums" \
+        -CAfile "$work/leaf.pem" -partial_chain -purpose any -out /dev/null 2>>"$work/cms.log" ||
+        fail "the signature of SHA256SUMS does not verify against the certificate in $origin"
+    mv -- "$signature" "$kit/SHA256SUMS.p7s"
+}
+
+origin=$sign
+[ -z "$token" ] || origin=$certs
 if [ -n "$sign" ]; then
     sign_launcher
 fi
-
-# A user checks the unpacked kit with `sha256sum -c SHA256SUMS` in its folder.
-(cd -- "$kit" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | while IFS= read -r file; do
-    sha256sum -- "$file"
-done) >"$work/SHA256SUMS"
-mv -- "$work/SHA256SUMS" "$kit/SHA256SUMS"
-# Written entry by entry, so that one build always gives the same bytes: names in byte order,
-# every entry at the one date, fixed modes, and no extra fields, which would carry each file's
-# own times and owner.
-/usr/bin/python3 - "$work" "$name" "$epoch" <<'PY' || fail "could not write the ZIP"
-import os, sys, time, zipfile
-
-work, top, epoch = sys.argv[1], sys.argv[2], int(sys.argv[3])
-# A ZIP date is a time of day without a zone, from 1980 to 2107: taken in UTC, so the bytes do
-# not depend on the machine's zone.
-date = time.gmtime(min(max(epoch, 315532800), 4354819198))[:6]
-def unreadable(error):
-    raise error
-
-
-entries = []
-for folder, _, files in os.walk(os.path.join(work, top), onerror=unreadable):
-    folder = os.path.relpath(folder, work)
-    entries += [folder + "/"] + [folder + "/" + f for f in files]
-with zipfile.ZipFile(os.path.join(work, top + ".zip"), "w") as archive:
-    for entry in sorted(entries):
-        info = zipfile.ZipInfo(entry, date)
-        info.create_system = 3  # Unix: the upper half of external_attr is the mode
-        if entry.endswith("/"):
-            info.external_attr = 0o40755 << 16 | 0x10  # and the MS-DOS directory bit
-            archive.writestr(info, b"")
-        else:
-            info.external_attr = 0o100644 << 16
-            info.compress_type = zipfile.ZIP_DEFLATED
-            with open(os.path.join(work, entry), "rb") as f:
-                archive.writestr(info, f.read())
-PY
+# A user checks the unpacked kit with `sha256sum -c SHA256SUMS` in its folder, after checking
+# the signature of SHA256SUMS when the kit is signed (docs/release.md).
+kit_py sums "$kit" || exit 1
+if [ -n "$sign" ]; then
+    sign_sums
+fi
+kit_py zip "$work" "$name" "$epoch" || exit 1
 (cd -- "$work" && sha256sum -- "$name.zip" >"$name.zip.sha256")
 mv -f -- "$work/$name.zip" "$output/$name.zip"
 mv -f -- "$work/$name.zip.sha256" "$output/$name.zip.sha256"
+# The signature also beside the ZIP, to publish with the download.
+[ -z "$sign" ] || cp -- "$kit/SHA256SUMS.p7s" "$output/SHA256SUMS.p7s"
 
 echo "kit: $output/$name.zip"
+cat -- "$work/notes" >&2
 if [ -n "$sign" ]; then
-    echo "launcher signed by $signer${timestamp:+, timestamped by $timestamp}"
+    echo "launcher and SHA256SUMS signed by $signer${timestamp:+, the launcher timestamped by $timestamp}"
 else
     echo "kit.sh: the launcher in this kit is NOT signed (--sign PKCS12 signs it)" >&2
 fi

@@ -6,8 +6,8 @@
 #                                          sun, soc, entry, bk (that receiver plugged in),
 #                                          many (a SOC and an Entry receiver) or none
 #
-# Installs what is missing, builds, and puts the launcher at the top of the kit with its four
-# tool folders. A folder without a real TamsuPair.exe gets a stand-in that says which receiver
+# Installs what is missing, builds, and puts the launcher at the top of the kit with its udev rule
+# and its four tool folders. A folder without a real TamsuPair.exe gets a stand-in that says which receiver
 # family it would pair. The simulated machine also has a keyboard, another maker's receiver, a
 # Bluetooth mouse and an I2C touchpad, none of which may count as a receiver.
 #
@@ -48,13 +48,6 @@ run_main() {
         return 2
         ;;
     esac
-    if [ -n "$simulate" ] && [ "$(id -u)" -ne 0 ]; then
-        # Started by another user, the launcher would ask pkexec for root and run again without
-        # the simulated devices.
-        echo "run the simulation as root (sudo bash scripts/run.sh --simulate $simulate)" >&2
-        return 1
-    fi
-
     local packages=("${NATIVE_BUILD_PACKAGES[@]}" python3)
     [ -n "$simulate" ] && packages+=(umockdev)
     # Notices are zenity boxes when there is a display to show them on.
@@ -63,10 +56,13 @@ run_main() {
 
     cd "$TAMSU_ROOT"
     cmake --preset linux >/dev/null
-    cmake --build --preset linux --target tamsu-launcher
+    cmake --build --preset linux --target tamsu-launcher tamsu_device_rule
 
     local kit="$TAMSU_ROOT/build/linux/kit"
     lay_out_kit "$kit" "$TAMSU_ROOT/build/linux/bin/tamsu-launcher"
+    # The udev rule that opens the receivers to the person at the seat, which the launcher's
+    # notice names when they are not.
+    cp "$TAMSU_ROOT/build/linux/kit-rule/70-tamsu-receivers.rules" "$kit/"
     # A stand-in appends one line per start to this file at the top of the kit.
     local log="$kit/$("${KIT_DESCRIPTION[@]}" stand-in-log)" before=0
     [ -f "$log" ] && before=$(wc -l <"$log")

@@ -46,6 +46,30 @@ NOTICES = {
                      "device.      "),
     ("none", "en"): ("Tips", "      No Tamsu Wireless Device detected!      "),
 }
+# The Linux launcher's notice when the caller may not open the receiver: language -> (caption,
+# text with the commands in place of %s), and the commands, the kit's rules file in place of %s.
+ACCESS_NOTICES = {
+    "zh": ("\u63d0\u793a", "\u914d\u5bf9\u5de5\u5177\u65e0\u6cd5\u6253\u5f00\u5766\u82cf\u63a5"
+           "\u6536\u5668\uff1a\u5f53\u524d\u7528\u6237\u6ca1\u6709\u8bfb\u5199\u5b83\u7684"
+           "\u6743\u9650\u3002\n\n\u8bf7\u7ba1\u7406\u5458\u4ee5 root \u8eab\u4efd\u8fd0\u884c"
+           "\u4e00\u6b21\uff1a\n\n%s\n\n\u7136\u540e\u91cd\u65b0\u63d2\u5165\u63a5\u6536"
+           "\u5668\u3002"),
+    "en": ("Tips", "The pairing tool cannot open the Tamsu receiver: this user may not read and "
+           "write it.\n\nAn administrator runs once, as root:\n\n%s\n\nThen plug the receiver in "
+           "again."),
+}
+DEVICE_RULE_FILE = "70-tamsu-receivers.rules"
+ADMINISTRATOR_COMMANDS = ("install -m 0644 %s /etc/udev/rules.d/\nudevadm control --reload\n"
+                          "udevadm trigger --action=change --subsystem-match=hidraw")
+
+
+def access_notice(kit, language):
+    """(caption, text) of the access notice for the kit in folder kit (no quote in its path)."""
+    caption, text = ACCESS_NOTICES[language]
+    rule = "'%s/%s'" % (kit, DEVICE_RULE_FILE)
+    return caption, text % (ADMINISTRATOR_COMMANDS % rule)
+
+
 # Language -> (locale, Windows language identifier).
 LANGUAGES = {"zh": ("zh_CN.UTF-8", 0x0804), "en": ("en_US.UTF-8", 0x0409)}
 
@@ -195,30 +219,33 @@ MOUSE = "05010902A1010901A100050919012903150025019503750181029501750581030501093
 KEYBOARD = "05010906A101050719E029E71500250175019508810295017508810195067508150025650507190029658100C0"
 
 
-def device_blocks(index, interfaces):
-    """umockdev blocks of one receiver: the USB device, and per (interface number, report
-    descriptor) its interface, HID device and hidraw node."""
+def device_blocks(index, interfaces, ids=("7c2f", "2003")):
+    """umockdev blocks of one receiver (or of another device with those USB ids): the USB
+    device, and per (interface number, report descriptor) its interface, HID device and hidraw
+    node."""
+    vid, pid = ids
+    VID, PID = vid.upper(), pid.upper()
     bus_port = f"1-{index + 1}"
     usb = f"/devices/pci0000:00/0000:00:14.0/usb1/{bus_port}"
     blocks = [
         f"P: {usb}\nN: bus/usb/001/{index + 2:03d}\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n"
-        f"E: PRODUCT=7c2f/2003/100\nA: idVendor=7c2f\nA: idProduct=2003\nA: bNumInterfaces= {len(interfaces)}\n"
+        f"E: PRODUCT={vid}/{pid}/100\nA: idVendor={vid}\nA: idProduct={pid}\nA: bNumInterfaces= {len(interfaces)}\n"
         f"A: bNumConfigurations=1\nA: bDeviceClass=00\nA: busnum=1\nA: devnum={index + 2}\n"
         f"A: manufacturer=Tamsu\nA: product=Receiver\nA: serial=SN{index:06d}\n"
     ]
     for interface, descriptor in interfaces:
         hidraw = 2 * index + interface
         usb_interface = f"{usb}/{bus_port}:1.{interface}"
-        hid_name = f"0003:7C2F:2003.{hidraw + 1:04X}"
+        hid_name = f"0003:{VID}:{PID}.{hidraw + 1:04X}"
         hid = f"{usb_interface}/{hid_name}"
         blocks.append(
             f"P: {usb_interface}\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\nE: INTERFACE=3/1/{interface + 1}\n"
             f"A: bInterfaceNumber={interface:02x}\nA: bInterfaceClass=03\n"
         )
         blocks.append(
-            f"P: {hid}\nE: SUBSYSTEM=hid\nE: HID_ID=0003:00007C2F:00002003\nE: HID_NAME=Tamsu Receiver\n"
+            f"P: {hid}\nE: SUBSYSTEM=hid\nE: HID_ID=0003:0000{VID}:0000{PID}\nE: HID_NAME=Tamsu Receiver\n"
             f"E: HID_PHYS=usb-0000:00:14.0-{index + 1}/input{interface}\nE: HID_UNIQ=SN{index:06d}\n"
-            f"E: MODALIAS=hid:b0003g0001v00007C2Fp00002003\nH: report_descriptor={descriptor}\n"
+            f"E: MODALIAS=hid:b0003g0001v0000{VID}p0000{PID}\nH: report_descriptor={descriptor}\n"
         )
         blocks.append(
             f"P: {hid}/hidraw/hidraw{hidraw}\nN: hidraw{hidraw}\nE: SUBSYSTEM=hidraw\n"

@@ -80,13 +80,13 @@ def umockdev(simulation, copies=None):
     return command + ["--"]
 
 
-def start(command, stdin=subprocess.DEVNULL, **variables):
+def start(command, stdin=subprocess.DEVNULL, cwd=None, **variables):
     """Starts command with a plain PATH and only the given variables. Python resets SIGPIPE to
     its default and closes descriptors above 2 in the child, so a hostile state is set up by a
     program between it and the launcher (HOSTILE_PARENTS), and checked by a probe in its place."""
     env = dict(PATH=PLAIN_PATH, ASAN_OPTIONS="verify_asan_link_order=0")
     env.update(variables)
-    return Running(command, env, stdin=stdin)
+    return Running(command, env, stdin=stdin, cwd=cwd)
 
 
 def start_launcher(kit, simulation, launcher=None, **variables):
@@ -118,11 +118,11 @@ def _read(path):
         return ""
 
 
-def expect_started(kit, family):
+def expect_started(kit, family, uid=0):
     """Exactly that family's tool started once, with no arguments, in a session of its own,
-    as root."""
+    as that user (root unless given)."""
     line = started_tools(kit)
-    match = re.fullmatch(r"%s args=0 session=(\d+) pid=(\d+) uid=0\n" % family, line)
+    match = re.fullmatch(r"%s args=0 session=(\d+) pid=(\d+) uid=%d\n" % (family, uid), line)
     assert match, "expected the %s tool to start once without arguments, got %r" % (family, line)
     assert match.group(1) == match.group(2), "the tool's session"
 
@@ -131,7 +131,7 @@ def expect_nothing_started(kit):
     assert started_tools(kit, 2) == "", "started tools"
 
 
-# --- Hostile parents, probes, private namespaces and a pkexec stand-in ----------------------
+# --- Hostile parents, probes, and private namespaces for a caller who is not root -----------
 
 # Programs that start the launcher (their arguments) as a hostile parent would: with standard
 # output and error on a pipe whose reader has gone, with descriptors 0-2 closed, with every
@@ -162,12 +162,12 @@ def hostile_parent(work, name):
 
 
 # Leaves in its folder links to its working folder and descriptors 0-2, its /proc status and
-# environment, what it read on descriptor 3, and a line "start" with its user, umask, soft
-# file-size limit and descriptors 3 and 7. bash's exec keeps the signal state it was given (dash
-# clears the mask), and cp opens nothing before it has read the links.
+# environment, and a line "start" with its user and descriptors 3 and 7 (first lifting a file-size
+# limit a parent left it, which would stop the report). bash's exec keeps the signal state it was
+# given (dash clears the mask), and cp opens nothing before it has read the links.
 PROBE = r"""#!/bin/bash
-cat /dev/fd/3 >FOLDER/credentials 2>/dev/null
-echo "uid=$(id -u) umask=$(umask) fsize=$(ulimit -S -f) fd3=$([ -s FOLDER/credentials ] && echo credentials || echo -) fd7=$(readlink /proc/self/fd/7 || echo -)" >FOLDER/start
+ulimit -S -f unlimited
+echo "uid=$(id -u) fd3=$(readlink /proc/self/fd/3 || echo -) fd7=$(readlink /proc/self/fd/7 || echo -)" >FOLDER/start
 exec cp -P /proc/self/cwd /proc/self/fd/0 /proc/self/fd/1 /proc/self/fd/2 /proc/self/environ /proc/self/status FOLDER/
 """
 
@@ -210,36 +210,20 @@ def run_isolated(*args, **kwargs):
     return start_isolated(*args, **kwargs).finish()
 
 
-# Runs its command as user $3 (uid:gid) in private mount and pid namespaces where the programs of
-# $1 lie over /usr/bin ("none": pkexec hidden; a folder of polkit rules: the real pkexec, with a
-# system bus and a polkitd of their own that take only those rules), $2 holds a set-user-id
-# setpriv (the work folder's file system may be mounted nosuid), the accounts in folder $4 (when
-# given) lie over /etc/passwd and /etc/group, and the sysfs tree $5 (when given) over /sys.
-UNPRIVILEGED = """if [ -n "$4" ]; then
-    mount --bind "$4/passwd" /etc/passwd && mount --bind "$4/group" /etc/group || exit 90
+# Runs its command as user $2 (uid:gid) in private mount and pid namespaces where the programs of
+# $1 lie over /usr/bin, the sysfs tree $3 (when given) over /sys, and the folder $4 (when given)
+# over /dev, with /dev/null bound into it.
+UNPRIVILEGED = """mount -t overlay overlay -o "lowerdir=$1:/usr/bin" /usr/bin || exit 90
+[ -z "$3" ] || mount --bind "$3" /sys || exit 90
+if [ -n "$4" ]; then
+    touch "$4/null" && mount --bind /dev/null "$4/null" && mount --bind "$4" /dev || exit 90
 fi
-[ -z "$5" ] || mount --bind "$5" /sys || exit 90
-if [ "$1" = none ]; then
-    [ ! -e /usr/bin/pkexec ] || mount --bind /dev/null /usr/bin/pkexec || exit 90
-elif [ -e "$1/50-kit.rules" ]; then
-    mkdir -p /run/dbus && mount -t tmpfs -o mode=755 tmpfs /run/dbus &&
-        mount --bind "$1" /etc/polkit-1/rules.d || exit 90
-    # The bus starts polkitd when pkexec first asks for it.
-    dbus-daemon --system --nofork --nopidfile 2>/dev/null &
-    for _ in $(seq 300); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
-else
-    mount -t tmpfs -o mode=755 tmpfs "$2" && cp /usr/bin/setpriv "$2" &&
-        chmod 4755 "$2/setpriv" || exit 90
-    mount -t overlay overlay -o "lowerdir=$1:/usr/bin" /usr/bin || exit 90
-fi
-user=$3
-shift 5
-# (pkexec refuses a parent that is PID 1: this shell)
-setpriv --reuid="${user%:*}" --regid="${user#*:}" --clear-groups -- sh -c '"$@"; exit $?' sh "$@"
+user=$2
+shift 4
+setpriv --reuid="${user%:*}" --regid="${user#*:}" --clear-groups -- "$@"
 status=$?
-pkill -x polkitd; pkill -x dbus-daemon
-# This is the namespace's init: what outlived the command (a tool, a pkexec whose launcher was
-# killed) ends with it, so it waits for them first.
+# This is the namespace's init: what outlived the command (a tool) ends with it, so it waits
+# for them first.
 deadline=$(($(date +%s) + 60))
 while set -- /proc/[0-9]* && [ $# -gt 1 ] && [ "$(date +%s)" -lt "$deadline" ]; do
     sleep 0.1
@@ -247,59 +231,26 @@ done
 exit "$status"
 """
 
-# Like the real one it refuses before asking anyone when it cannot gain rights (no_new_privs)
-# or dislikes its environment, and runs its program with descriptors 0-2 alone and PKEXEC_UID
-# set. It writes the command line the administrator would be shown to WORK/pkexec.log, takes its
-# answer from ANSWER (grant, cancel or refuse), and once granted becomes root for real through
-# the set-user-id setpriv and runs the hook WHILE_ASKING first.
-PKEXEC = r"""#!/bin/bash
-if [ "$(id -ru)" != 0 ]; then
-    # Written past any file-size limit the caller set, which must still reach the program.
-    limit=$(ulimit -S -f)
-    ulimit -S -f unlimited
-    echo "$*" >>WORK/pkexec.log
-    readlink /proc/$$/fd/7 >>WORK/pkexec-fd7.log
-    ulimit -S -f "$limit"
-    if grep -q '^NoNewPrivs:[[:space:]]*1' /proc/self/status; then
-        echo "pkexec must be setuid root" >&2
-        exit 127
-    fi
-    # (bash sets SHELL itself when its environment has none)
-    shell=$(printenv SHELL) && ! grep -qxF -- "$shell" /etc/shells && exit 127
-    for name in LANG LANGUAGE TERM COLORTERM $(export -p | sed -n 's/^declare -x \(LC_[A-Z_]*\)=.*/\1/p'); do
-        case ${!name-} in */* | *%* | *..*) exit 127 ;; esac
-    done
-    case ANSWER in cancel) exit 126 ;; refuse) exit 127 ;; esac
-    PKEXEC_UID=$(id -ru) exec WORK/suid/setpriv --reuid=0 --regid=0 --clear-groups -- "$0" "$@"
-fi
-WHILE_ASKING
-for fd in /proc/$$/fd/*; do
-    fd=${fd##*/}
-    [ "$fd" -le 2 ] || eval "exec $fd>&-"
-done
-exec "$@"
-"""
-
-
 NOBODY = (65534, 65534)
 
 
 class Caller:
-    """A user who is not root, with a kit in work/kit, a bin folder over /usr/bin and logs
-    anyone may write: the stand-ins', pkexec's, zenity's and an impostor's."""
+    """A user who is not root, with a kit in work/kit, a bin folder over /usr/bin with a pkexec
+    and a zenity that record who ran them, and logs anyone may write."""
 
-    LOGS = (kd.STAND_IN_LOG, "pkexec.log", "pkexec-fd7.log", "zenity.log", "impostor.log")
+    LOGS = (kd.STAND_IN_LOG, "pkexec.log", "zenity.log")
 
     def __init__(self, work):
         self.work, self.bin = work, os.path.join(work, "bin")
-        os.makedirs(os.path.join(work, "suid"))
         os.makedirs(self.bin)
         self.kit = self.new_kit(os.path.join(work, "kit"))
         for name in self.LOGS[1:]:
             self.new_log(os.path.join(work, name))
-        # What root would run, were it to read the input of a process that took the launcher's pid.
-        with open(os.path.join(work, "stdin"), "w") as stdin:
-            stdin.write("id -u >>%s/impostor.log\n" % work)
+        write_program(os.path.join(self.bin, "pkexec"),
+                      '#!/bin/sh\necho "$*" >>%s/pkexec.log\nexit 127\n' % work)
+        # Who showed the notice, and its text.
+        write_program(os.path.join(self.bin, "zenity"), '#!/bin/sh\necho "uid=$(id -u) $*" '
+                      '>>%s/zenity.log\n' % work)
 
     @staticmethod
     def new_log(path):
@@ -307,8 +258,7 @@ class Caller:
         os.chmod(path, 0o666)
 
     def new_kit(self, kit):
-        # Its log writable for any user, so that a tool wrongly started without rights would
-        # still say so.
+        # Its log writable for any user, so that a tool started as the caller can say so.
         new_kit(kit)
         self.new_log(os.path.join(kit, kd.STAND_IN_LOG))
         return kit
@@ -316,71 +266,15 @@ class Caller:
     def log(self, name):
         return _read(os.path.join(self.work, name))
 
-    def write_pkexec(self, answer="grant", while_asking=""):
-        text = PKEXEC.replace("WORK", self.work).replace("ANSWER", answer)
-        write_program(os.path.join(self.bin, "pkexec"), text.replace("WHILE_ASKING", while_asking))
-
-    def allow_by_polkit(self, program):
-        """The site's one polkit rule: program may run as root without a password. Returns
-        the pkexec option of run."""
-        rules = os.path.join(self.work, "polkit-rules")
-        os.makedirs(rules)
-        with open(os.path.join(rules, "50-kit.rules"), "w") as f:
-            f.write('polkit.addRule(function(action, subject) {\n'
-                    '    if (action.id == "org.freedesktop.policykit.exec" &&\n'
-                    '        action.lookup("program") == "%s")\n'
-                    '        return polkit.Result.YES;\n});\n' % program)
-        os.chmod(rules, 0o755)
-        return rules
-
-    def write_zenity(self):
-        """A zenity that records who showed the notice, with what, and its descriptor 7."""
-        write_program(os.path.join(self.bin, "zenity"), '#!/bin/sh\necho "uid=$(id -u) home=$HOME '
-                      'xauthority=${XAUTHORITY-unset} fd7=$(readlink /proc/self/fd/7 || echo -)" '
-                      '>>%s/zenity.log\n' % self.work)
-
-    def run(self, command, pkexec=True, user=NOBODY, accounts="", sysfs="", **variables):
-        """command as user (nobody unless given; accounts: a folder with the passwd and group
-        files it is to see) with only those variables (HOME=/ unless given), pkexec hidden
-        unless pkexec (the stand-in, or "real" after allow_by_polkit); standard input is the
-        impostor's command."""
+    def run_launcher(self, sysfs, dev, *prefix, user=NOBODY, cwd=None, **variables):
+        """The kit's launcher, started through prefix, as user (nobody unless given) with only
+        those variables (HOME=/ unless given), on the sysfs tree sysfs with the /dev folder dev."""
         variables = dict(dict(PATH="/usr/bin:/bin", HOME="/"), **variables)
-        with open(os.path.join(self.work, "stdin")) as stdin:
-            return start(["unshare", "--mount", "--propagation", "private", "--pid", "--fork",
-                          "--mount-proc", "--", "sh", "-c", UNPRIVILEGED, "sh",
-                          self.bin if pkexec is True else pkexec or "none",
-                          os.path.join(self.work, "suid"),
-                          "%d:%d" % user, accounts, sysfs, *command], stdin=stdin,
-                         **variables).finish()
-
-    def run_launcher(self, simulation, *prefix, kit=None, sysfs="", **options):
-        """The kit's launcher, started through prefix, on a simulated machine (or on the sysfs
-        tree sysfs: a set-user-id launcher ignores umockdev's preloaded library)."""
-        simulated = [] if sysfs else umockdev(simulation, os.path.join(self.work, "devices"))
-        return self.run(simulated + list(prefix) + [os.path.join(kit or self.kit, kd.LINUX_LAUNCHER)],
-                        sysfs=sysfs, **options)
-
-    def accounts(self, passwd, group):
-        """A folder with copies of /etc/passwd and /etc/group, these lines added."""
-        folder = os.path.join(self.work, "accounts")
-        os.makedirs(folder, exist_ok=True)
-        for name, lines in (("passwd", passwd), ("group", group)):
-            shutil.copy("/etc/" + name, folder)
-            with open(os.path.join(folder, name), "a") as f:
-                f.writelines(line + "\n" for line in lines)
-        return folder
-
-
-def x_authority(path, owner, cookie, display=7):
-    """An X authority file granting cookie (hex) for that display on any address, owned by
-    owner, mode 600."""
-    field = lambda data: len(data).to_bytes(2, "big") + data  # noqa: E731
-    with open(path, "wb") as f:
-        f.write(b"\xff\xff" + field(b"") + field(b"%d" % display) + field(b"MIT-MAGIC-COOKIE-1")
-                + field(bytes.fromhex(cookie)))
-    shutil.chown(path, owner)
-    os.chmod(path, 0o600)
-    return path
+        return start(["unshare", "--mount", "--propagation", "private", "--pid", "--fork",
+                      "--mount-proc", "--", "sh", "-c", UNPRIVILEGED, "sh", self.bin,
+                      "%d:%d" % user, sysfs, dev, *prefix,
+                      os.path.join(self.kit, kd.LINUX_LAUNCHER)],
+                     cwd=cwd, **variables).finish()
 
 
 def matches(lines, pattern):

@@ -1,22 +1,21 @@
 """The real native launcher end to end, on machines simulated with umockdev (the descriptions in
 devices/) or on sysfs trees of its own, in kit folders with stand-in tools: as root, as a caller
-who must ask a pkexec stand-in for rights, and under faults around it (hostile parents, broken
+who may or may not open the receiver, and under faults around it (hostile parents, broken
 tools, no display). Each case is its own CTest test: linux_e2e.<test>[<case>]."""
 
 import collections
 import fnmatch
 import os
 import shutil
-import socket
-import threading
+import subprocess
 
 import pytest
 
 import kit_description as kd
-from e2e_support import (ARTEFACTS, HOSTILE_PARENTS, Caller, expect_nothing_started,
-                         expect_started, hostile_parent, matches, new_kit, probe_report,
-                         run_isolated, run_launcher, start, start_launcher, started_tools, tool,
-                         write_probe, write_program, x_authority)
+from e2e_support import (ARTEFACTS, HOSTILE_PARENTS, NOBODY, Caller, expect_nothing_started,
+                         expect_started, hostile_parent, new_kit, probe_report, run_isolated,
+                         run_launcher, start_launcher, started_tools, tool, write_probe,
+                         write_program)
 
 ZH, EN = kd.LANGUAGES["zh"][0], kd.LANGUAGES["en"][0]
 # The other devices of every simulated machine: none of them may count as a receiver.
@@ -135,125 +134,26 @@ def test_notice_box(kit, display, case):
     assert colours > 2, "the photograph %s still looked empty" % picture
 
 
-# --- Elevation: the caller is not root -------------------------------------------------------
+# --- Access: the caller is not root ----------------------------------------------------------
 
-ASKED = kd.LINUX_LAUNCHER + ": administrator rights are required"
-# Once granted, pkexec's hook kills the launcher and has a process of nobody's take its pid.
-IMPOSTOR = r"""launcher=$PPID; kill -KILL $launcher
-while [ -e /proc/$launcher ]; do sleep 0.05; done
-echo $((launcher - 1)) >/proc/sys/kernel/ns_last_pid
-setpriv --reuid=65534 --regid=65534 --clear-groups -- bash -c 'sleep 3; :' &
-[ $! = $launcher ] || echo 'the pid was not taken' >&2
-for _ in $(seq 100); do
-    [ "$(stat -c %u /proc/$launcher)" = 65534 ] && [ "$(readlink /proc/$launcher/exe)" = /usr/bin/bash ] && break
-    sleep 0.05
-done"""
-# Accounts seen by the caller and by root's step, and the group that may write the kit:
-# (uid, gid), lines added to /etc/passwd and /etc/group, the kit's group.
-PAIRER = "pairer:x:64100:64100::/nonexistent:/usr/sbin/nologin"
-ACCOUNTS = {
-    "private-group": ((64100, 64100), [PAIRER], ["pairer:x:64100:pairer"], 64100),
-    "group-others-are-in": ((64100, 64100), [PAIRER], ["pairer:x:64100:"], 100),
-    "group-with-another-member": ((64100, 64100), [PAIRER], ["pairer:x:64100:pairer,ana"], 64100),
-    "group-of-another-name": ((64100, 64100), [PAIRER], ["kitters:x:64100:"], 64100),
-    "group-another-account-has": ((64100, 64100), [PAIRER, PAIRER.replace("pairer:x:64100", "twin:x:64101")],
-                                  ["pairer:x:64100:"], 64100),
-}
-
-
-def kit_writable_by(caller, kit, account):
-    """The kit unpacked by the account with umask 002: folders 775, files 664 or 775."""
-    (uid, _), passwd, group, kit_group = ACCOUNTS[account]
-    for folder, _, files in os.walk(kit):
-        for path in [folder] + [os.path.join(folder, name) for name in files]:
-            os.chown(path, uid, kit_group)
-            os.chmod(path, os.stat(path).st_mode | 0o020)
-    os.chmod(os.path.join(kit, kd.STAND_IN_LOG), 0o666)
-    return dict(user=ACCOUNTS[account][0], accounts=caller.accounts(passwd, group))
-
-
-def set_user_id_launcher(caller, kit):
-    """The launcher set-user-id root, run from a simulated sysfs (its loader ignores umockdev's
-    preload) by a caller whose environment must not reach root."""
-    os.chmod(os.path.join(kit, kd.LINUX_LAUNCHER), 0o4755)
-    return dict(sysfs=sysfs_tree(caller.work, 2), WINEPREFIX=caller.work)
-
-
-def past_the_pipe_quota(caller, kit):
-    """A user whose processes hold more pipes than the kernel's soft quota, so that a new pipe
-    holds 8 KiB, with 12 KiB of X credentials (a user id of its own: the quota is per user)."""
-    cookie = os.path.join(caller.work, "large-cookie")
-    with open(cookie, "wb") as f:
-        f.write(b"\0" * 12288)
-    os.chown(cookie, 64200, 64200)
-    return dict(user=(64200, 64200), XAUTHORITY=cookie)
-
-
-HOLD_PIPES = ("python3", "-c", "import os, resource, sys\n"
-              "limit = resource.getrlimit(resource.RLIMIT_NOFILE)[1]\n"
-              "resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit))\n"
-              "held = [os.pipe2(0) for _ in range(1100)]\n"
-              "os.execv(sys.argv[1], sys.argv[1:])")
-
-
-def tool_of_another_system(caller, kit):
-    with open(tool(kit, "SOC"), "wb") as f:
-        f.write(b"MZ\x90\0" + b"\0" * 60)
-    return {}
-
-
-# What starts the launcher, pkexec's answer (None: no pkexec) and the hook it runs once granted,
-# the kit's folder, variables; the expected exit code, line besides the trace (a shell pattern,
-# {work} the work folder), whether rights were asked for, the family started, the record of a
-# zenity stand-in that showed the notice (None: no stand-in), and what is done to the kit before
-# the run (it returns further options of Caller.run).
-Elevation = collections.namedtuple(
-    "Elevation", "simulation prefix answer hook kit variables rc line asked started zenity setup",
-    defaults=("soc", (), "grant", "", "kit", dict(LANG=EN), 0, None, True, None, None, None))
-UNFIT_KIT = ASKED + " (the pairing tool must open the receiver as root), but they are not asked for: another user could change {work}/kit."
-FOUND_NOTHING_OR_MANY = dict(variables=dict(LANG=EN, DISPLAY=":99", HOME="/nonexistent"),
-                             asked=False, zenity="uid=65534 home=/nonexistent xauthority=unset fd7=-")
-ELEVATION = {
-    "no-pkexec": Elevation(answer=None, variables=dict(LANG=EN, DISPLAY=":99"), rc=1,
-                           line=ASKED + " */usr/bin/pkexec cannot be run*", asked=False),
-    # The notice shown by the caller (at home, with no XAUTHORITY), and no request for rights.
-    "none-found-notice-without-asking": Elevation("none", **FOUND_NOTHING_OR_MANY),
-    "many-found-notice-without-asking": Elevation("many", **FOUND_NOTHING_OR_MANY),
-    # Root runs nothing of the process that took the launcher's pid (its input is a command);
-    # the line is the namespace's shell on its killed launcher.
-    "pid-taken-while-asking": Elevation(hook=IMPOSTOR, rc=128 + 9, line="Killed", started="SOC"),
-    "pkexec-killed-while-asking": Elevation(hook="kill -KILL $$", rc=128 + 9,
-                                            line=ASKED + "*, but the request for them ended with signal 9."),
-    "kit-in-a-folder-others-can-write": Elevation(
-        kit="shared/kit", rc=1, asked=False, line=ASKED + " (the pairing tool must open the "
-        "receiver as root), but they are not asked for: another user could change {work}/shared."),
-    "no-new-privs": Elevation(prefix=("setpriv", "--no-new-privs", "--"), rc=1, asked=False,
-                              line=ASKED + "*, but they cannot be gained in this process "
-                              "(no_new_privs is set), so none were asked for."),
-    # The kernel would reap pkexec unwaited for.
-    "refused-sigchld-ignored": Elevation(prefix=("env", "--ignore-signal=CHLD"), answer="refuse",
-                                         rc=127, line=ASKED + "* not authorised."),
-    # pkexec's 127 is no longer the reason given (its own complaint is not the launcher's).
-    "set-user-id-launcher-asks-as-its-caller": Elevation(setup=set_user_id_launcher, started="SOC"),
-    "launcher-others-can-write": Elevation(
-        setup=lambda caller, kit: os.chmod(os.path.join(kit, kd.LINUX_LAUNCHER), 0o757),
-        rc=1, asked=False, line=UNFIT_KIT.replace("{work}/kit.", "{work}/kit/" + kd.LINUX_LAUNCHER + ".")),
-    # Credentials that no longer fit the pipe are left out: nothing waits on it.
-    "credentials-past-the-pipe-quota": Elevation(prefix=HOLD_PIPES, setup=past_the_pipe_quota,
-                                                 started="SOC"),
-    "tool-of-another-system": Elevation(setup=tool_of_another_system, rc=1, line=kd.LINUX_LAUNCHER +
-                                        ": the pairing tool is not started as root: "
-                                        "{work}/kit/*/* cannot be run (Exec format error)."),
-    # A kit unpacked with umask 002: writable by its group, fit only when that is the caller's
-    # private group.
-    **{"kit-writable-by-" + account: Elevation(
-        setup=lambda caller, kit, account=account: kit_writable_by(caller, kit, account),
-        **(dict(started="SOC") if account == "private-group" else
-           dict(rc=1, asked=False, line=UNFIT_KIT))) for account in ACCOUNTS},
-    "granted-launcher-cannot-run-as-root": Elevation(
-        hook="set -- /nonexistent/tamsu-launcher; exec 2>/dev/null", rc=127, line=ASKED + "*, but once they were "
-        "given the launcher could not be started as root (pkexec exit 127)."),
-}
+def dev_folder(work, nodes):
+    """A /dev of the test's own for one SOC receiver (hidraw0, hidraw1) and a foreign device
+    (hidraw2): each node root's with mode 600, unless nodes opens it to the caller, as its
+    "owner" or by an "acl" entry as logind keeps one, or for "reading" alone."""
+    dev = os.path.join(work, "dev")
+    os.makedirs(dev)
+    for index in range(3):
+        name = "hidraw%d" % index
+        path = os.path.join(dev, name)
+        open(path, "w").close()
+        os.chmod(path, 0o600)
+        if nodes.get(name) == "owner":
+            os.chown(path, *NOBODY)
+        elif nodes.get(name) == "reading":
+            os.chmod(path, 0o644)
+        elif nodes.get(name) == "acl":
+            subprocess.run(["setfacl", "-m", "u:%d:rw" % NOBODY[0], path], check=True)
+    return dev
 
 
 @pytest.fixture
@@ -261,135 +161,103 @@ def caller(work):
     return Caller(work)
 
 
-@pytest.mark.parametrize("case", ELEVATION)
-def test_elevation(caller, case):
-    row = ELEVATION[case]
-    kit = caller.new_kit(os.path.join(caller.work, row.kit))
-    if row.kit != "kit":
-        os.chmod(os.path.dirname(kit), 0o777)  # others can write there
-    if row.answer:
-        caller.write_pkexec(row.answer, row.hook)
-    if row.zenity:
-        caller.write_zenity()
-    options = (row.setup(caller, kit) if row.setup else None) or {}
-    run = caller.run_launcher(row.simulation, *row.prefix, kit=kit, pkexec=bool(row.answer),
-                              **dict(row.variables, **options))
-    assert run.returncode == row.rc
-    assert matches(run.other_lines, row.line and row.line.format(work=caller.work)), run.stderr
-    assert (caller.log("pkexec.log") != "") == row.asked, "requests for rights"
-    assert caller.log("impostor.log") == "", "what root ran of another process's"
-    if row.zenity:
-        assert caller.log("zenity.log").splitlines()[-1:] == [row.zenity], "who showed the notice"
-    if row.started:
-        expect_started(kit, row.started)
-    else:
-        expect_nothing_started(kit)
+def receiver_and_foreign_device(work):
+    sysfs = sysfs_tree(work, 2)
+    kd.write_tree(kd.device_blocks(1, [(0, kd.MOUSE)], ids=("046d", "c52b")), sysfs)
+    return sysfs
 
 
-def test_x_cookie_of_a_root_only_file(caller):
-    """A root-only X authority file named by the caller, and a display the caller listens on:
-    whatever connects must not bring the cookie, even with a pkexec that would grant."""
-    caller.write_pkexec()
-    # The first display number free on 127.0.0.1 (another run may listen on one).
-    for display in range(7, 64):
-        try:
-            listener = socket.create_server(("127.0.0.1", 6000 + display))
-            break
-        except OSError:
-            continue
-    secret = "5ec12e75ec12e75ec12e75ec12e75ec1"
-    cookie = x_authority(os.path.join(caller.work, "root-cookie"), "root", secret, display)
-    heard = []
-
-    def listen(listener):
-        listener.settimeout(120)
-        connection, _ = listener.accept()
-        connection.settimeout(10)
-        data = b""
-        try:
-            while len(data) < 4096 and (chunk := connection.recv(4096)):
-                data += chunk
-        except OSError:
-            pass
-        heard.append(data)
-        connection.close()
-
-    with listener:
-        thread = threading.Thread(target=listen, args=(listener,))
-        thread.start()
-        run = caller.run_launcher("none", LANG=EN, DISPLAY="127.0.0.1:%d" % display,
-                                  XAUTHORITY=cookie)
-        thread.join()
-    assert heard, "nothing connected to the caller's display"
-    assert bytes.fromhex(secret) not in heard[0]
-    caption = kd.NOTICES[("none", "en")][0]
-    assert [line for line in run.other_lines if line.startswith(caption + ": ")] == [
-        kd.notice_line("none", "en")]
-
-
-def test_granted_tools_start(caller):
-    """Root starts the tool (a probe) in the kit's folder, with umask 022, PID 1's limits, the
-    caller's own credentials on descriptor 3 and nothing else inherited, whatever the caller had:
-    an environment pkexec refuses, umask 077, no file size, an open descriptor 7, another
-    working folder."""
-    probe, soc = os.path.join(caller.work, "probe"), tool(caller.kit, "SOC")
-    write_probe(soc, probe)
-    cookie = x_authority(os.path.join(caller.work, "caller-cookie"), "nobody", "0123456789abcdef" * 2)
-    caller.write_pkexec()
-    run = caller.run_launcher("soc", "prlimit", "--fsize=0:", "--", "sh", "-c",
-                              'umask 077; exec "$0" 7<"$0"', SHELL="/usr/sbin/nologin",
-                              LANG="/usr/lib/locale/C.utf8", DISPLAY=":99", XAUTHORITY=cookie)
-    assert run.returncode == 0
-    # Root's step shows nothing of its own, although it sees no receiver there.
-    assert run.other_lines == []
-    assert caller.log("pkexec-fd7.log") == "", "pkexec's descriptor 7"
-    launcher = os.path.join(caller.kit, kd.LINUX_LAUNCHER)
-    assert caller.log("pkexec.log") == "%s --start-tool %s DISPLAY=:99\n" % (launcher, kd.FOLDER_OF["SOC"])
-    assert os.readlink(os.path.join(probe, "cwd")) == caller.kit
-    report = probe_report(probe)
-    assert report and report[2] == "uid=0 umask=0022 fsize=unlimited fd3=credentials fd7=-"
-    with open(os.path.join(probe, "credentials"), "rb") as got, open(cookie, "rb") as sent:
-        assert got.read() == sent.read(), "the credentials the tool got"
-    with open(os.path.join(probe, "environ"), "rb") as environ:
-        assert b"XAUTHORITY=/dev/fd/3" in environ.read().split(b"\0")
-
-
-# Root's step asked for directly: through the real pkexec, which a site's polkit rule allows for
-# the launcher alone, or by root alone (sudo, a service); the tool folder or whatever else is
-# named (with a locale that names a file, and one that does not), the kit's owner; exit code,
-# line (a shell pattern). A tool started is a probe: its environment is checked.
-ROOT_STEP = {
-    "site-rule-any-program": ("pkexec", "/usr/bin/id", "root", 2, ": /usr/bin/id is not one of *"),
-    "site-rule-tool-folder": ("pkexec", "SOC", "root", 0, None),
-    "sudo-any-program": ("sudo", "/usr/bin/id", "root", 2, ": /usr/bin/id is not one of *"),
-    "sudo-kit-of-a-user": ("sudo", "SOC", "nobody", 1, ": another user could change {work}/kit."),
-    "sudo-kit-of-root": ("sudo", "SOC", "root", 0, None),
+OPEN = dict(hidraw0="owner", hidraw1="owner")
+# case: how the nodes are opened to the caller, variables, exit code, the notice's language (a
+# line on standard error, or a box when there is a display), the family started as the caller.
+ACCESS = {
+    "receiver-open": (OPEN, dict(LANG=EN), 0, None, "SOC"),
+    "receiver-open-through-an-acl": (dict(hidraw0="acl", hidraw1="acl"), dict(LANG=EN), 0, None,
+                                     "SOC"),
+    "foreign-device-root-only": (dict(OPEN, hidraw2=None), dict(LANG=EN), 0, None, "SOC"),
+    "one-receiver-node-root-only": (dict(hidraw0="owner"), dict(LANG=EN), 1, "en", None),
+    "receiver-open-for-reading-alone": (dict(hidraw0="reading", hidraw1="reading"), dict(LANG=EN),
+                                        1, "en", None),
+    "receiver-root-only": (dict(hidraw2="owner"), dict(LANG=ZH), 1, "zh", None),
+    "receiver-root-only-with-a-display": ({}, dict(LANG=EN, DISPLAY=":99"), 1, "en", None),
 }
 
 
-@pytest.mark.parametrize("case", ROOT_STEP)
-def test_root_step(caller, case):
-    asked_by, named, owner, rc, line = ROOT_STEP[case]
-    named = kd.FOLDER_OF.get(named, named)
-    shutil.chown(caller.kit, owner)
+@pytest.mark.parametrize("case", ACCESS)
+def test_access(caller, case):
+    """The tool starts as the caller when the receiver's nodes are open to them; otherwise the
+    notice names what an administrator runs, and nothing starts. Nothing asks for rights."""
+    nodes, variables, rc, language, started = ACCESS[case]
+    run = caller.run_launcher(receiver_and_foreign_device(caller.work),
+                              dev_folder(caller.work, nodes), **variables)
+    assert run.returncode == rc
+    boxes = caller.log("zenity.log")
+    if language:
+        caption, text = kd.access_notice(caller.kit, language)
+        if "DISPLAY" in variables:
+            assert boxes == "uid=%d --info --no-markup --title %s --text %s\n" % (
+                NOBODY[0], caption, text)
+        else:
+            assert "%s: %s\n" % (caption, text) in run.stderr
+    else:
+        assert boxes == "" and run.other_lines == []
+    assert caller.log("pkexec.log") == "", "requests for rights"
+    if started:
+        expect_started(caller.kit, started, uid=NOBODY[0])
+    else:
+        expect_nothing_started(caller.kit)
+
+
+def test_tool_starts_as_the_caller_in_the_kit(caller):
+    """At once, in the kit's folder whatever folder the caller stood in, with the caller's own
+    environment."""
     probe = os.path.join(caller.work, "probe")
     write_probe(tool(caller.kit, "SOC"), probe)
-    command = [os.path.join(caller.kit, kd.LINUX_LAUNCHER), "--start-tool", named,
-               "LANG=/usr/lib/locale/C.utf8", "LC_ALL=" + ZH]
-    if asked_by == "pkexec":
-        run = caller.run(["/usr/bin/pkexec"] + command, pkexec=caller.allow_by_polkit(command[0]))
-    else:
-        run = start(command).finish()
-    assert run.returncode == rc
-    assert "uid=0" not in run.stdout, "what root ran"
-    pattern = line and kd.LINUX_LAUNCHER + ": the pairing tool is not started as root" + line
-    assert matches(run.other_lines, pattern and pattern.format(work=caller.work)), run.stderr
-    report = probe_report(probe, 60 if rc == 0 else 2)
-    assert (report is not None) == (rc == 0), "the tool started"
-    if report:
-        with open(os.path.join(probe, "environ"), "rb") as environ:
-            passed = [v for v in environ.read().split(b"\0") if v.startswith((b"LANG=", b"LC_ALL="))]
-        assert passed == [b"LC_ALL=" + ZH.encode()]
+    run = caller.run_launcher(receiver_and_foreign_device(caller.work),
+                              dev_folder(caller.work, OPEN), cwd="/", LANG=EN, CALLERS_OWN="1")
+    assert run.returncode == 0
+    assert run.other_lines == []
+    report = probe_report(probe)
+    assert report and report[2] == "uid=%d fd3=- fd7=-" % NOBODY[0]
+    assert os.readlink(os.path.join(probe, "cwd")) == caller.kit
+    with open(os.path.join(probe, "environ"), "rb") as environ:
+        assert b"CALLERS_OWN=1" in environ.read().split(b"\0")
+
+
+# As root (a filter that leaves no_new_privs unset, which would void the set-user-id bit, needs
+# CAP_SYS_ADMIN): a seccomp filter under which setresuid fails with EPERM, as a security module
+# may refuse it (another architecture: allow; setresuid: EPERM; anything else: allow); then
+# nobody by setuid, which it lets through, and its arguments run.
+REFUSE_SETRESUID = ("python3", "-c", "import ctypes, os, platform, struct, sys\n"
+                    "arch, nr = {'x86_64': (0xC000003E, 117), 'aarch64': (0xC00000B7, 147)}"
+                    "[platform.machine()]\n"
+                    "rows = [(0x20, 0, 0, 4), (0x15, 0, 3, arch), (0x20, 0, 0, 0), (0x15, 0, 1, nr),"
+                    " (0x06, 0, 0, 0x50001), (0x06, 0, 0, 0x7FFF0000)]\n"
+                    "code = ctypes.create_string_buffer(b''.join(struct.pack('HBBI', *r) for r in rows))\n"
+                    "program = struct.pack('HP', len(rows), ctypes.addressof(code))\n"
+                    "if ctypes.CDLL(None).prctl(22, 2, program, 0, 0) != 0: sys.exit(93)\n"
+                    "os.setgroups([]); os.setgid(65534); os.setuid(65534)\n"
+                    "os.execv(sys.argv[1], sys.argv[1:])")
+# case: what starts the set-user-id launcher, as whom, and its line (None: the access notice).
+SET_USER_ID = {
+    # Root's rights given up first: the receiver root's alone stays closed to the caller.
+    "rights-given-up": ((), NOBODY, None),
+    # They cannot be given back: it stops, rather than go on as root.
+    "drop-refused": (REFUSE_SETRESUID, (0, 0),
+                     kd.LINUX_LAUNCHER + ": its set-user-id rights cannot be given up, so it stops."),
+}
+
+
+@pytest.mark.parametrize("case", SET_USER_ID)
+def test_set_user_id_launcher(caller, case):
+    prefix, user, line = SET_USER_ID[case]
+    os.chmod(os.path.join(caller.kit, kd.LINUX_LAUNCHER), 0o4755)
+    run = caller.run_launcher(receiver_and_foreign_device(caller.work),
+                              dev_folder(caller.work, {}), *prefix, user=user, LANG=EN)
+    assert run.returncode == 1
+    if line:
+        assert run.other_lines == [line]
+    expect_nothing_started(caller.kit)
 
 
 # --- Faults: the launcher's surroundings fail it ----------------------------------------------
@@ -443,12 +311,12 @@ def reports(probe, expected):
 
 
 CLEAN = "SigBlk:0000000000000000 SigIgn:0000000000000000 "
-AS_ROOT = "uid=0 umask=0022 fsize=unlimited fd3=- fd7=-"
+AS_ROOT = "uid=0 fd3=- fd7=-"
 # case: hostile parent, interface list (sysfs_tree), zenity (a "probe", "hidden" or as
 # installed), and what the probe (the SOC tool, or zenity) must report: descriptors, signals,
 # start line (shell patterns; None: nothing to report).
 HOSTILE = {
-    # As root from the start: a fresh root's umask and limits, nothing inherited past 2.
+    # As root from the start: nothing inherited past 2.
     **{"tool-started-given-" + parent: (parent, 2, "", (
         "/dev/null " * 2 + "/dev/null" if parent == "closed-descriptors" else "*", CLEAN, AS_ROOT))
        for parent in HOSTILE_PARENTS},

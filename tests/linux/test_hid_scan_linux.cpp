@@ -1,4 +1,5 @@
 #include "counters.h"
+#include "error_output_linux.h"
 #include "fake_sysfs.h"
 #include "hid_scan.h"
 #include "hid_scan_linux.h"
@@ -38,15 +39,16 @@ std::vector<std::wstring> TracedHardware()
     return parts;
 }
 
-// Every kind of HID device the pass meets, with the hidraw names out of order.
+// Every kind of HID device the pass meets, with the hidraw names out of order. Each port's path
+// begins with another's (1-1 after 1-10, 1-12 after 1-1): each its own interface count.
 void BuildMixedTree(FakeSysfs& sysfs)
 {
-    sysfs.AddUsbHid(sysfs.AddUsbDevice("1-1", 1), 0, "0003:1BCF:0501.0001", kTwoCollections,
+    sysfs.AddUsbHid(sysfs.AddUsbDevice("1-10", 1), 0, "0003:1BCF:0501.0001", kTwoCollections,
                     "hidraw0");
-    const std::string soc = sysfs.AddUsbDevice("1-2", 2);
+    const std::string soc = sysfs.AddUsbDevice("1-1", 2);
     sysfs.AddUsbHid(soc, 0, "0003:7C2F:2003.0002", kOneCollection, "hidraw1");
     sysfs.AddUsbHid(soc, 1, "0003:7C2F:2003.0003", kOneCollection, "hidraw2");
-    sysfs.AddUsbHid(sysfs.AddUsbDevice("1-3", 1), 0, "0003:7C2F:2010.0004", kThreeCollections,
+    sysfs.AddUsbHid(sysfs.AddUsbDevice("1-12", 1), 0, "0003:7C2F:2010.0004", kThreeCollections,
                     "hidraw10");
 
     // A receiver of another maker with one paired peripheral that its driver created under it.
@@ -215,100 +217,6 @@ TEST_F(HidScanLinux, LongPathIsCutInTheTraceButClassifiedWhole)
     const std::wstring fits = std::wstring(252, L'y');
     ReportHidInterfacePath(fits.c_str());
     EXPECT_EQ(g_wideTraceLines[1], L"find: " + fits + L"\n");
-}
-
-// The gathered trace text of a pass, written to standard error, here redirected.
-class ErrorTrace : public testing::Test
-{
-  protected:
-    void SetUp() override
-    {
-        saved_ = dup(STDERR_FILENO);
-        file_ =
-            std::filesystem::temp_directory_path() / ("tamsu-trace-" + std::to_string(getpid()));
-        sigaction(SIGPIPE, nullptr, &pipeAction_);
-        // As the launcher has it (PrepareProcess): a broken pipe is an error, not an end.
-        signal(SIGPIPE, SIG_IGN);
-    }
-    void TearDown() override
-    {
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
-        sigaction(SIGPIPE, &pipeAction_, nullptr);
-        std::filesystem::remove(file_);
-    }
-    void SendErrorTo(int fd)
-    {
-        dup2(fd, STDERR_FILENO);
-        close(fd);
-    }
-    void SendErrorToFile()
-    {
-        SendErrorTo(open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    }
-    std::string FileText()
-    {
-        std::ifstream in(file_, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-  private:
-    int saved_ = -1;
-    std::filesystem::path file_;
-    struct sigaction pipeAction_ = {};
-};
-
-TEST_F(ErrorTrace, EveryLineArrivesInOrder)
-{
-    SendErrorToFile();
-    // Several buffers' worth, lines written at once in between, and one line longer than a
-    // buffer.
-    std::string expected;
-    for (int i = 0; i < 1000; ++i)
-    {
-        const std::string line = "find: " + std::to_string(i) + std::string(i % 50, 'x') + "\n";
-        expected += line;
-        BufferErrorText(line.c_str());
-        if (i % 97 == 0)
-        {
-            const std::string direct = "Pair: " + std::to_string(i) + "\n";
-            expected += direct;
-            WriteText(STDERR_FILENO, direct.c_str());
-        }
-        if (i == 500)
-        {
-            const std::string longLine(40000, 'y');
-            expected += longLine;
-            BufferErrorText(longLine.c_str());
-        }
-    }
-    FlushErrorText();
-    EXPECT_EQ(FileText(), expected);
-
-    // A pass writes out what it gathered before it returns: nothing waits through the retry.
-    BufferErrorText("find: before the wait\n");
-    FakeSysfs empty;
-    EnumHidDevicesUnder(empty.Root().c_str());
-    EXPECT_EQ(FileText(), expected + "find: before the wait\n");
-}
-
-TEST_F(ErrorTrace, BrokenPipeDropsTheGatheredLinesQuietly)
-{
-    int ends[2];
-    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    close(ends[0]);
-    SendErrorTo(ends[1]);
-    BufferErrorText("lost\n");
-    FlushErrorText();
-    WriteText(STDERR_FILENO, "lost too\n");
-
-    // Nothing of the failed writes comes back later.
-    SendErrorToFile();
-    BufferErrorText("kept\n");
-    FlushErrorText();
-    EXPECT_EQ(FileText(), "kept\n");
 }
 
 } // namespace

@@ -15,6 +15,8 @@ const std::string kTwoCollections = kOneCollection + kOneCollection;
 const std::string kThreeCollections = kTwoCollections + kOneCollection;
 const std::string kUnbalanced("\xA1\x01\xC0\xC0", 4);
 const std::string kKeyboard("\x05\x01\x09\x06\xA1\x01\xC0", 7);
+// Usage 6 of a vendor page: no keyboard, whatever the number.
+const std::string kVendorUsageSix("\x06\x00\xFF\x09\x06\xA1\x01\xC0", 8);
 
 const char kUsbInterface[] = "DEVTYPE=usb_interface\nDRIVER=usbhid\nPRODUCT=7c2f/2003/100\n";
 const char kReceiverHid[] = "DRIVER=receiver\nHID_ID=0003:00001BCF:00000501\n";
@@ -125,10 +127,11 @@ TEST(HidSysfsMap, CollectionsNumberedInHexKeyboardsMarked)
     d.descriptor = kKeyboard + "\xC0"; // malformed: nothing known about its collections
     EXPECT_EQ(HardwarePart(PathsOf(d)[0]), L"hid#vid_7c2f&pid_2003&mi_01");
 
-    // A touchscreen-like device with sixteen collections, the tenth a keyboard.
+    // A touchscreen-like device with sixteen collections, the tenth a keyboard, the eleventh
+    // usage 6 of another page.
     d.descriptor.clear();
     for (int i = 1; i <= 16; ++i)
-        d.descriptor += i == 10 ? kKeyboard : kOneCollection;
+        d.descriptor += i == 10 ? kKeyboard : i == 11 ? kVendorUsageSix : kOneCollection;
     paths = PathsOf(d);
     ASSERT_EQ(paths.size(), 16u);
     EXPECT_EQ(HardwarePart(paths[0]), L"hid#vid_7c2f&pid_2003&mi_01&col01");

@@ -1,18 +1,16 @@
 #include "base_directory.h"
+#include "device_rule_linux.h"
 #include "platform.h"
-#include "request_tool_start_linux.h"
-#include "root_rules_linux.h"
+#include "run_text_linux.h"
 #include "text_linux.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -84,8 +82,7 @@ class Environment : public testing::Test
     }
     static void Clear()
     {
-        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "DISPLAY", "WAYLAND_DISPLAY",
-                                 "XAUTHORITY", "XDG_RUNTIME_DIR"})
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "DISPLAY", "WAYLAND_DISPLAY"})
             unsetenv(name);
     }
     static void Set(const char* all, const char* messages, const char* lang)
@@ -149,8 +146,7 @@ TEST(PlatformLinux, ModuleAndToolPaths)
     EXPECT_FALSE(ReadModulePath(path, 5)); // does not fit: cut and refused
     EXPECT_EQ(std::wstring(path).size(), 4u);
 
-    const ToolTarget target{"SOC",  nullptr, nullptr, L"NewCedar", L"%sNewCedar\\TamsuPair.exe",
-                            L"open"};
+    const ToolTarget target{nullptr, nullptr, L"NewCedar", L"%sNewCedar\\TamsuPair.exe", L"open"};
     EXPECT_TRUE(FormatToolPath(target, L"/opt/\u5766\u82CF/", path, 260));
     EXPECT_EQ(std::wstring(path), L"/opt/\u5766\u82CF/NewCedar/TamsuPair.exe");
     // 237 + 22 characters fit in 259; one more does not.
@@ -171,183 +167,72 @@ TEST(PlatformLinux, BaseDirectoryEndsAtTheLastSlash)
     EXPECT_FALSE(IsFullyQualifiedDirectory(L"C:\\K\\"));
 }
 
-// Elevation against stand-ins for pkexec that record what they were given.
-class Elevation : public Environment
+TEST(DeviceRule, EachReceiverPairOnceAndNothingElse)
 {
-  protected:
-    void SetUp() override
-    {
-        Environment::SetUp();
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tamsu-pkexec-XXXXXX").string();
-        directory_ = mkdtemp(pattern.data());
-        tool_ = directory_ + "/TamsuPair.exe";
-        std::ofstream(tool_) << "#!/bin/sh\n";
-        chmod(tool_.c_str(), 0755);
-    }
-    void TearDown() override
-    {
-        std::filesystem::remove_all(directory_);
-        Environment::TearDown();
-    }
-    // Records its arguments, one per line, and what came on its standard input.
-    std::string FakePkexec(int exitCode)
-    {
-        const std::string path = directory_ + "/pkexec";
-        std::ofstream(path) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > " << directory_
-                            << "/arguments\ncat > " << directory_ << "/input\nexit " << exitCode
-                            << "\n";
-        chmod(path.c_str(), 0700);
-        return path;
-    }
-    std::string Read(const char* name)
-    {
-        std::stringstream text;
-        text << std::ifstream(directory_ + "/" + name).rdbuf();
-        return text.str();
-    }
-    std::string directory_;
-    std::string tool_;
-};
-
-TEST_F(Elevation, AsksForTheToolByFolderWithDisplayLanguageAndCredentials)
-{
-    setenv("DISPLAY", ":7", 1);
-    setenv("LANG", "zh_CN.UTF-8", 1);
-    setenv("LC_ALL", "../../tmp/x", 1); // could name a file: left out
-    setenv("XDG_RUNTIME_DIR", "/run/user/1000", 1);
-    const std::string cookie = directory_ + "/cookie";
-    std::ofstream(cookie) << "credentials\n";
-    setenv("XAUTHORITY", cookie.c_str(), 1);
-
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(RequestToolStart(FakePkexec(3).c_str(), kToolTargets[1], tool_.c_str()), 3);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    char self[PATH_MAX] = {};
-    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-    EXPECT_EQ(Read("arguments"),
-              std::string(self) + "\n--start-tool\nNewCedar\nDISPLAY=:7\nLANG=zh_CN.UTF-8\n");
-    EXPECT_EQ(Read("input"), "credentials\n");
-
-    // Credentials only from a regular file, never through a link.
-    const std::string link = directory_ + "/link";
-    symlink(cookie.c_str(), link.c_str());
-    setenv("XAUTHORITY", link.c_str(), 1);
-    RequestToolStart(FakePkexec(0).c_str(), kToolTargets[1], tool_.c_str());
-    EXPECT_EQ(Read("input"), "");
-
-    // A missing tool asks nothing.
-    std::filesystem::remove(directory_ + "/arguments");
-    EXPECT_EQ(
-        RequestToolStart(FakePkexec(0).c_str(), kToolTargets[1], (directory_ + "/absent").c_str()),
-        0);
-    EXPECT_FALSE(std::filesystem::exists(directory_ + "/arguments"));
-}
-
-TEST_F(Elevation, RefusalIsOneClearLineAndNonZero)
-{
-    for (int code : {126, 127})
-    {
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(RequestToolStart(FakePkexec(code).c_str(), kToolTargets[1], tool_.c_str()), code);
-        const std::string line = testing::internal::GetCapturedStderr();
-        EXPECT_NE(line.find("administrator rights are required"), std::string::npos) << line;
-        EXPECT_NE(line.find(code == 126 ? "cancelled" : "not authorised"), std::string::npos);
-        EXPECT_EQ(line.find('\n'), line.size() - 1);
-    }
-
-    testing::internal::CaptureStderr();
-    EXPECT_NE(
-        RequestToolStart((directory_ + "/absent/pkexec").c_str(), kToolTargets[1], tool_.c_str()),
-        0);
-    const std::string line = testing::internal::GetCapturedStderr();
-    EXPECT_NE(line.find("administrator rights are required"), std::string::npos) << line;
-    EXPECT_NE(line.find("/absent/pkexec cannot be run (No such file or directory)"),
-              std::string::npos)
-        << line;
-}
-
-TEST_F(Elevation, OnlyPathsNoOtherUserCanChangeAreFitForRoot)
-{
-    if (getuid() != 0)
-        GTEST_SKIP() << "needs root to hand files to another user";
-    const uid_t other = 65534;
-    const std::string folder = directory_ + "/kit";
-    const std::string file = folder + "/TamsuPair.exe";
-    std::filesystem::create_directory(folder);
-    std::ofstream(file) << "#!/bin/sh\n";
-    char unfit[PATH_MAX];
-    const auto fit = [&](const std::string& path, uid_t caller)
-    {
-        unfit[0] = '\0';
-        return IsPathFitForRoot(path.c_str(), caller, unfit, sizeof unfit);
-    };
-    chmod(file.c_str(), 0755);
-    EXPECT_TRUE(fit(file, 0));
-    chmod(folder.c_str(), 01777); // others may add, not rename or remove
-    EXPECT_TRUE(fit(file, 0));
-    chmod(folder.c_str(), 0775); // root's own private group may write
-    EXPECT_TRUE(fit(file, 0));
-    chown(folder.c_str(), 0, 100); // a group other users are in may not
-    EXPECT_FALSE(fit(file, 0));
-    EXPECT_EQ(std::string(unfit), folder);
-    chown(folder.c_str(), 0, 0);
-    chmod(folder.c_str(), 0755);
-    chmod(file.c_str(), 0757);
-    EXPECT_FALSE(fit(file, 0));
-    EXPECT_EQ(std::string(unfit), file);
-    chmod(file.c_str(), 0755);
-    // Another user's folder: fit only for that user.
-    chown(folder.c_str(), other, other);
-    EXPECT_FALSE(fit(file, 0));
-    EXPECT_EQ(std::string(unfit), folder);
-    EXPECT_TRUE(fit(file, other));
-    // Links are resolved before the check, so one left in the path is unfit, even to a folder
-    // that is.
-    chown(folder.c_str(), 0, 0);
-    const std::string link = directory_ + "/link";
-    symlink(folder.c_str(), link.c_str());
-    EXPECT_FALSE(fit(link + "/TamsuPair.exe", 0));
-    EXPECT_EQ(std::string(unfit), link);
-    EXPECT_FALSE(fit("kit/TamsuPair.exe", 0));
-    EXPECT_FALSE(fit(folder, 0)); // a folder is not a program
-}
-
-TEST_F(Elevation, CredentialsPassWholeOrNotAtAll)
-{
-    // Read: exactly the buffer's size is whole, one byte more is cut.
-    const std::string file = directory_ + "/credentials";
-    char bytes[16];
-    for (const size_t size : {size_t{16}, size_t{17}})
-    {
-        std::ofstream(file) << std::string(size, 'c');
-        const int fd = open(file.c_str(), O_RDONLY);
-        EXPECT_EQ(ReadWholeOrNothing(fd, bytes, sizeof bytes), size == 16 ? 16u : 0u) << size;
-        close(fd);
-    }
-    // Written into a pipe nobody reads yet: whole when it fits, never a wait when it does not
-    // (a user past the kernel's pipe quota gets pipes of a page or two).
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    alarm(20); // a write that waits ends the test program instead of hanging it
-    const int capacity = fcntl(ends[1], F_SETPIPE_SZ, 4096);
-    ASSERT_GT(capacity, 0);
-    const std::string payload(capacity + 1, 'x');
-    EXPECT_FALSE(WriteIntoPipeWhole(ends[1], payload.data(), payload.size()));
-    EXPECT_TRUE(WriteIntoPipeWhole(ends[1], payload.data(), capacity));
-    EXPECT_FALSE(WriteIntoPipeWhole(ends[1], payload.data(), 1)); // full: would block
-    alarm(0);
-    close(ends[0]);
+    WriteDeviceRule(ends[1]);
     close(ends[1]);
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;)
+        text.append(chunk, static_cast<size_t>(got));
+    close(ends[0]);
+
+    // Every pair a rule names, as the rules spell it ("VID_7C2F&PID_2000"), in lower case.
+    std::set<std::string> expected;
+    for (const char* pair :
+         {"7c2f:2000", "7c2f:2001", "7c2f:2002", "1bcf:0501", "1bcf:05c2", "04fc:0538", "04fc:05da",
+          "04fc:05d8", "7c2f:2003", "7c2f:2004", "7c2f:2005", "7c2f:2006", "7c2f:2007", "7c2f:2008",
+          "7c2f:2010", "7c2f:1100"})
+        expected.insert(pair);
+    const std::regex line("SUBSYSTEM==\"hidraw\", SUBSYSTEMS==\"usb\", "
+                          "ATTRS\\{idVendor\\}==\"([0-9a-f]{4})\", "
+                          "ATTRS\\{idProduct\\}==\"([0-9a-f]{4})\", TAG\\+=\"uaccess\"");
+    std::multiset<std::string> found;
+    std::istringstream lines(text);
+    for (std::string rule; std::getline(lines, rule);)
+    {
+        std::smatch match;
+        if (rule.empty() || rule[0] == '#')
+            continue;
+        ASSERT_TRUE(std::regex_match(rule, match, line)) << rule;
+        found.insert(match[1].str() + ":" + match[2].str());
+    }
+    EXPECT_EQ(found, std::multiset<std::string>(expected.begin(), expected.end()));
 }
 
-TEST(PlatformLinux, ValuesPassedToRootNameNoFile)
+TEST(AccessNotice, NamesTheKitsRuleAsOneShellWord)
 {
-    for (const char* value : {":0", "localhost:10.0", "zh_CN.UTF-8", "C.utf8@euro"})
-        EXPECT_TRUE(IsPassableValue(value)) << value;
-    for (const char* value : {"", "/usr/lib/locale/C.utf8", "..", "a%sb", "127.0.0.1:7/x"})
-        EXPECT_FALSE(IsPassableValue(value)) << value;
-    EXPECT_FALSE(IsPassableValue(nullptr));
+    wchar_t text[kAccessNoticeChars];
+    const struct
+    {
+        uint16_t language;
+        const wchar_t* kit;
+        const wchar_t* caption;
+        const wchar_t* install;
+    } cases[] = {
+        {0x0409, L"/opt/kit/", L"Tips",
+         L"\ninstall -m 0644 '/opt/kit/70-tamsu-receivers.rules' /etc/udev/rules.d/\n"},
+        // Nothing of a folder's name runs when the administrator pastes the line.
+        {0x0804, L"/home/a/it's $(x)/", L"\u63D0\u793A",
+         L"\ninstall -m 0644 '/home/a/it'\\''s $(x)/70-tamsu-receivers.rules' "
+         L"/etc/udev/rules.d/\n"},
+    };
+    for (const auto& c : cases)
+    {
+        const NoticeText notice = AccessNotice(c.language, c.kit, text, kAccessNoticeChars);
+        const std::wstring shown = notice.text;
+        EXPECT_EQ(std::wstring(notice.caption), c.caption);
+        EXPECT_NE(shown.find(c.install), std::wstring::npos) << Narrow(shown, 4096);
+        EXPECT_NE(shown.find(L"\nudevadm control --reload\nudevadm trigger --action=change "
+                             L"--subsystem-match=hidraw\n"),
+                  std::wstring::npos);
+    }
+    // The longest kit path, all quotes, still gives whole commands.
+    const std::wstring quotes(kPathChars - 1, L'\'');
+    const std::wstring shown = AccessNotice(0x0409, quotes.c_str(), text, kAccessNoticeChars).text;
+    EXPECT_NE(shown.find(L"rules' /etc/udev/rules.d/\nudevadm"), std::wstring::npos);
 }
 
 } // namespace

@@ -1,14 +1,17 @@
-"""Plants each fault of faults.py, one at a time, in a copy of the source tree (one per platform,
-build/mutation/PLATFORM/src, so the two platforms can run at once),
-rebuilds, and runs that platform's tests until the first failure: the unit test programs first,
-then the rest of the platform's CTest suite. Each fault is reported as killed, survived or not
-built; the last line is `mutants: K/N killed`.
+"""Plants faults one at a time in a copy of the source tree (one per platform,
+build/mutation/PLATFORM/src, so the two platforms can run at once), rebuilds, and runs that
+platform's tests until the first failure: the unit test programs first, then the rest of the
+platform's CTest suite. Two sets: the hand-written faults of faults.py, and a seeded sample of
+mechanical mutants (operators.py) of the files each platform builds. Each is reported as killed,
+survived or not built; the end gives each set's score per platform, the mechanical survivors by
+file and line, and last `mutants: K/N killed`.
 
-An interrupted run leaves the developer's sources as they were: the fault is only ever written
+An interrupted run leaves the developer's sources as they were: a fault is only ever written
 into the copy, which the next run brings back in line with the sources before anything else.
 """
 
 import argparse
+import collections
 import os
 import re
 import shutil
@@ -17,7 +20,9 @@ import subprocess
 import sys
 import time
 
+import equivalent as equivalent_list
 import faults as fault_list
+import operators
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WORK = os.path.join(ROOT, "build", "mutation")
@@ -30,9 +35,19 @@ def copy_of(platform):
 # seconds. Under Wine they run through the toolchain's emulator, in the unit tests' prefix.
 UNIT_PROGRAMS = {"linux": ["unit_tests", "run_tests", "linux_unit_tests"],
                  "windows": ["unit_tests.exe", "run_tests.exe"]}
-# Left out of each run: the unit tests (run above, whole), and the release checks (a second
-# build compared byte for byte, the signed kit), which look at packaging, not behaviour.
-CTEST_EXCLUDE = "^(unit|release)$"
+# Left out of each run: the unit tests (run above, whole), the release checks (a second build
+# compared byte for byte, the signed kit), which look at packaging, not behaviour, and the tests
+# of this check's own operators.
+CTEST_EXCLUDE = "^(unit|release|mutation)$"
+# As the platform's test preset runs them: the end-to-end cases mostly wait, and side by side
+# a survivor's whole suite takes a quarter of the time.
+CTEST_JOBS = {"linux": 4, "windows": 2}
+# The share of each platform's mechanical sample (less those not built or equivalent) the tests
+# must kill; every hand-written fault must be killed.
+MECHANICAL_GOAL = 0.90
+# Files only the release checks run (the kit script, and the line ends of a checkout): their
+# faults run those checks alone, and so does the baseline before them.
+RELEASE_FILES = ("scripts/kit.sh", ".gitattributes")
 
 
 def source_files():
@@ -127,9 +142,10 @@ def build(platform, log, targets=()):
     return status == 0
 
 
-def run_tests(platform, log, deadline, programs, unit_only=False):
+def run_tests(platform, log, deadline, programs, unit_only=False, release=False):
     """The platform's tests until the first failure: the unit test programs, then (unless
-    unit_only) the CTest suite. Returns "passed", "failed" or "timeout"."""
+    unit_only) the CTest suite, or with release its release checks alone. Returns "passed",
+    "failed" or "timeout"."""
     copy = copy_of(platform)
     binary = os.path.join(copy, "build", platform)
     for program in programs:
@@ -144,8 +160,10 @@ def run_tests(platform, log, deadline, programs, unit_only=False):
             return "failed"
     if unit_only:
         return "passed"
+    selection = ["-L", "^release$"] if release else ["-LE", CTEST_EXCLUDE]
     status = run_logged(["ctest", "--test-dir", binary, "--stop-on-failure", "--output-on-failure",
-                         "-LE", CTEST_EXCLUDE], log, deadline - time.monotonic(), copy)
+                         "--parallel", str(CTEST_JOBS[platform]), *selection], log,
+                        deadline - time.monotonic(), copy)
     return {None: "timeout", 0: "passed"}.get(status, "failed")
 
 
@@ -158,107 +176,223 @@ def first_failure(log):
     return unit.group(1).rstrip(",") if unit else ctest.group(1) if ctest else "?"
 
 
-def plant(fault):
-    path = os.path.join(copy_of(fault.platform), fault.file)
+# One planted change of either set: its id, set ("hand-written" or "mechanical"), platform,
+# file and line, what it does, why it cannot change behaviour (or None), and the function that
+# plants it into a file's text (None when the text no longer holds its place).
+Entry = collections.namedtuple("Entry", "id set platform file line what equivalent mutate")
+
+# The mechanical mutants of --quick, beside the hand-written QUICK: named by file, line and
+# change as --list shows them (their ids hold line numbers), each killed by the unit tests alone.
+QUICK_MECHANICAL = (("detect/device_rules.cpp", "++*rule.counter;", "removed: ++*rule.counter;"),
+                    ("detect/text_search_portable.cpp", "if (*q == L'\\0')", "== -> !="))
+
+
+def hand_written(fault):
+    return Entry(fault.id, "hand-written", fault.platform, fault.file, 0, fault.models,
+                 fault.equivalent, lambda text: text.replace(fault.find, fault.replace, 1)
+                 if text.count(fault.find) == 1 else None)
+
+
+def mechanical(m, platform, equivalent):
+    reasons = [e.reason for e in equivalent if (e.file, e.site, e.change) ==
+               (m.file, m.site, operators.change_of(m))]
+    return Entry(m.id, "mechanical", platform, m.file, m.line,
+                 operators.change_of(m), reasons[0] if reasons else None,
+                 lambda text: operators.plant(m, text))
+
+
+def mechanical_entries(options, pools):
+    """Each platform's seeded sample (the quick ones instead with --quick), and the stale
+    entries of the equivalent list."""
+    everything = [m for pool in pools.values() for m in pool]
+    stale = [e for e in equivalent_list.EQUIVALENT if not any(
+        (m.file, m.site, operators.change_of(m)) == (e.file, e.site, e.change) for m in everything)]
+    entries = []
+    for platform, pool in pools.items():
+        if options.quick and not options.only:  # against the native unit tests, as QUICK
+            chosen = [m for m in pool if platform == "linux" and
+                      (m.file, m.site, operators.change_of(m)) in QUICK_MECHANICAL]
+        else:
+            chosen = operators.sample(pool, platform, options.seed, options.sample)
+        entries += [mechanical(m, platform, equivalent_list.EQUIVALENT) for m in chosen]
+    return entries, stale
+
+
+def chosen_entries(options):
+    """The entries of this run, in order (each platform's hand-written, then mechanical), and
+    the lines that report stale ones."""
+    platforms = [options.platform] if options.platform else ["linux", "windows"]
+    stale = ["STALE ENTRY %s: its text occurs %d times in %s, not once" % (f.id, count, f.file)
+             for f, count in stale_entries(fault_list.FAULTS)]
+    stale_ids = {f.id for f, _ in stale_entries(fault_list.FAULTS)}
+    entries = []
+    if options.set != "mechanical":
+        hand = [f for f in fault_list.FAULTS if f.id not in stale_ids and f.platform in platforms]
+        if options.quick and not options.only:
+            hand = [f for f in hand if f.id in fault_list.QUICK]
+        entries += [hand_written(f) for f in hand]
+    if options.set != "hand-written":
+        pools = {p: operators.pool(ROOT, p) for p in platforms}
+        mechanical_list, stale_equivalents = mechanical_entries(options, pools)
+        entries += mechanical_list
+        stale += ["STALE EQUIVALENT %s: no mutant of %r makes %r" % (e.file, e.site, e.change)
+                  for e in stale_equivalents]
+        if options.quick and not options.only and len(mechanical_list) < len(QUICK_MECHANICAL):
+            stale.append("STALE QUICK MUTANT: fewer than %d of QUICK_MECHANICAL are made"
+                         % len(QUICK_MECHANICAL))
+    if options.only:
+        wanted = options.only.split(",")
+        unknown = sorted(set(wanted) - {e.id for e in entries})
+        if unknown:
+            stale.append("unknown ids (not in this set or sample): %s" % ", ".join(unknown))
+        entries = [e for e in entries if e.id in wanted]
+    order = {p: i for i, p in enumerate(platforms)}
+    return sorted(entries, key=lambda e: order[e.platform]), stale
+
+
+def plant(entry):
+    """Writes the entry into the platform's copy; False when its text is no longer there."""
+    path = os.path.join(copy_of(entry.platform), entry.file)
     with open(path, encoding="utf-8") as f:
-        text = f.read()
+        text = entry.mutate(f.read())
+    if text is None:
+        return False
     with open(path, "w", encoding="utf-8") as f:
-        f.write(text.replace(fault.find, fault.replace, 1))
+        f.write(text)
+    return True
 
 
-def restore(fault):
+def restore(entry):
     # A new time, not the old one: the build must see the file changed back.
-    shutil.copyfile(os.path.join(ROOT, fault.file), os.path.join(copy_of(fault.platform), fault.file))
+    shutil.copyfile(os.path.join(ROOT, entry.file), os.path.join(copy_of(entry.platform), entry.file))
+
+
+def run_entry(entry, options, targets, programs):
+    """Plants, builds and tests one entry; returns its status and the log's first failure."""
+    started = time.monotonic()
+    log = os.path.join(WORK, entry.platform, "logs", entry.id.replace("/", "_") + ".log")
+    open(log, "w").close()
+    try:
+        if not plant(entry):
+            return "stale", ""
+        if not build(entry.platform, log, targets):
+            outcome = "not built"
+        else:
+            release = entry.file in RELEASE_FILES
+            outcome = run_tests(entry.platform, log, started + options.time_limit,
+                                [] if release else programs, options.quick and not release,
+                                release)
+    finally:
+        restore(entry)
+    status = {"failed": "killed", "timeout": "killed (time limit)", "passed": "SURVIVED",
+              "not built": "NOT BUILT" if entry.set == "hand-written" else "not built"}[outcome]
+    return status, " (by %s)" % first_failure(log) if outcome == "failed" else ""
+
+
+def run_platform(platform, entries, options):
+    """The platform's baseline, then each entry; returns (entry, status) pairs, or None when
+    the unchanged sources do not build or pass."""
+    platform_started = time.monotonic()
+    os.makedirs(os.path.join(WORK, platform, "logs"), exist_ok=True)
+    print("%s: copy: %d files brought in line with the sources" % (
+        platform, sync_copy(copy_of(platform))))
+    log = os.path.join(WORK, platform, "logs", "baseline.log")
+    open(log, "w").close()
+    programs = UNIT_PROGRAMS[platform]
+    if options.quick and not options.only:
+        programs = programs[:1]  # the quick faults' killer: builds in seconds
+    targets = [p[:-4] if p.endswith(".exe") else p for p in programs] if options.quick else ()
+    if not build(platform, log, targets):
+        print("%s: the unchanged sources do not build; see %s" % (platform, log))
+        return None
+    outcome = run_tests(platform, log, time.monotonic() + 3600, programs, options.quick)
+    if outcome == "passed" and any(e.platform == platform and e.file in RELEASE_FILES
+                                   for e in entries):
+        outcome = run_tests(platform, log, time.monotonic() + 3600, [], release=True)
+    if outcome != "passed":
+        print("%s: the unchanged sources fail their tests; see %s" % (platform, log))
+        return None
+    print("%s: baseline built and passed in %.0f s" % (platform, time.monotonic() - platform_started))
+    results = []
+    for entry in [e for e in entries if e.platform == platform]:
+        started = time.monotonic()
+        if entry.equivalent:
+            status, by = "equivalent", " (%s)" % entry.equivalent
+        else:
+            status, by = run_entry(entry, options, targets, programs)
+        print("%-20s %-40s %4.0f s  %s%s" % (status, entry.id, time.monotonic() - started,
+                                             entry.what, by))
+        sys.stdout.flush()
+        results.append((entry, status))
+    print("%s: %.0f s" % (platform, time.monotonic() - platform_started))
+    return results
+
+
+def report(results, platforms):
+    """Each set's score on each platform, the mechanical survivors; True when the goals hold:
+    every hand-written fault killed, the mechanical sample at MECHANICAL_GOAL or better."""
+    met = True
+    for platform in platforms:
+        for name in ("hand-written", "mechanical"):
+            mine = [s for e, s in results if e.platform == platform and e.set == name]
+            if not mine:
+                continue
+            counted = [s for s in mine if s not in ("equivalent", "not built", "stale")]
+            killed = sum(s.startswith("killed") for s in counted)
+            others = ", ".join("%d %s" % (mine.count(s), s) for s in ("not built", "equivalent",
+                                                                      "stale") if s in mine)
+            print("%s %s: %d/%d killed (%.0f%%)%s" % (
+                platform, name, killed, len(counted), 100.0 * killed / max(len(counted), 1),
+                "; " + others + ", not counted" if others else ""))
+            goal = len(counted) if name == "hand-written" else MECHANICAL_GOAL * len(counted)
+            met = met and killed >= goal and (name != "hand-written" or "NOT BUILT" not in mine)
+    survivors = [e for e, s in results if e.set == "mechanical" and s == "SURVIVED"]
+    if survivors:
+        print("mechanical survivors, by file and line:")
+        for e in sorted(survivors, key=lambda e: (e.file, e.line, e.platform)):
+            print("  %-8s %-40s %s" % (e.platform, e.id, e.what))
+    return met
+
+
+def list_entries(entries):
+    for e in entries:
+        print("%-40s %-8s %-12s %s" % (e.id, e.platform, e.set, e.what) +
+              (" [equivalent: %s]" % e.equivalent if e.equivalent else ""))
+
+
+def parse_options():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--only", help="comma-separated ids (faults or mechanical mutants)")
+    parser.add_argument("--platform", choices=("linux", "windows"))
+    parser.add_argument("--set", choices=("hand-written", "mechanical"), help="one set alone")
+    parser.add_argument("--seed", default="1", help="picks the mechanical sample (default 1)")
+    parser.add_argument("--sample", type=int, default=150,
+                        help="mechanical mutants per platform (default 150)")
+    parser.add_argument("--quick", action="store_true",
+                        help="against the unit tests alone, the quick entries unless --only")
+    parser.add_argument("--time-limit", type=float, default=900,
+                        help="seconds for one entry's build and tests (default 900)")
+    parser.add_argument("--list", action="store_true", help="list the entries and exit")
+    return parser.parse_args()
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--only", help="comma-separated fault ids")
-    parser.add_argument("--platform", choices=("linux", "windows"))
-    parser.add_argument("--quick", action="store_true",
-                        help="against the unit tests alone, the two quick faults unless --only")
-    parser.add_argument("--time-limit", type=float, default=900,
-                        help="seconds for one fault's build and tests (default 900)")
-    parser.add_argument("--list", action="store_true", help="list the faults and exit")
-    options = parser.parse_args()
-
-    entries = fault_list.FAULTS
-    stale = stale_entries(entries)
-    for fault, count in stale:
-        print("STALE ENTRY %s: its text occurs %d times in %s, not once" % (fault.id, count,
-                                                                            fault.file))
+    options = parse_options()
+    entries, stale = chosen_entries(options)
+    for line in stale:
+        print(line)
     if options.list:
-        for fault in entries:
-            print("%-32s %-8s %-36s %s" % (fault.id, fault.platform, fault.file, fault.models))
+        list_entries(entries)
         return 1 if stale else 0
-
-    chosen = entries
-    if options.quick and not options.only:
-        chosen = [f for f in entries if f.id in fault_list.QUICK]
-    if options.only:
-        wanted = options.only.split(",")
-        unknown = sorted(set(wanted) - {f.id for f in entries})
-        if unknown:
-            print("unknown fault ids: %s" % ", ".join(unknown))
-            return 2
-        chosen = [f for f in chosen if f.id in wanted]
-    if options.platform:
-        chosen = [f for f in chosen if f.platform == options.platform]
-    stale_ids = {fault.id for fault, _ in stale}
-    chosen = [f for f in chosen if f.id not in stale_ids]
-    platforms = [p for p in ("linux", "windows") if any(f.platform == p for f in chosen)]
-
+    platforms = [p for p in ("linux", "windows") if any(e.platform == p for e in entries)]
     results = []
     started = time.monotonic()
     try:
         for platform in platforms:
-            platform_started = time.monotonic()
-            logs = os.path.join(WORK, platform, "logs")
-            os.makedirs(logs, exist_ok=True)
-            print("%s: copy: %d files brought in line with the sources" % (
-                platform, sync_copy(copy_of(platform))))
-            log = os.path.join(logs, "baseline.log")
-            open(log, "w").close()
-            programs = UNIT_PROGRAMS[platform]
-            if options.quick and not options.only:
-                programs = programs[:1]  # the quick faults' killer: builds in seconds
-            targets = [p[:-4] if p.endswith(".exe") else p for p in programs] if options.quick \
-                else ()
-            if not build(platform, log, targets):
-                print("%s: the unchanged sources do not build; see %s" % (platform, log))
+            done = run_platform(platform, entries, options)
+            if done is None:
                 return 1
-            outcome = run_tests(platform, log, time.monotonic() + 3600, programs, options.quick)
-            if outcome != "passed":
-                print("%s: the unchanged sources fail their tests; see %s" % (platform, log))
-                return 1
-            print("%s: baseline built and passed in %.0f s" % (platform,
-                                                                 time.monotonic() - platform_started))
-            for fault in [f for f in chosen if f.platform == platform]:
-                if fault.equivalent:
-                    print("equivalent  %-32s %s (%s)" % (fault.id, fault.models, fault.equivalent))
-                    results.append((fault, "equivalent"))
-                    continue
-                fault_started = time.monotonic()
-                log = os.path.join(logs, fault.id + ".log")
-                open(log, "w").close()
-                plant(fault)
-                try:
-                    if not build(platform, log, targets):
-                        outcome = "not built"
-                    else:
-                        outcome = run_tests(platform, log, fault_started + options.time_limit,
-                                            programs, options.quick)
-                finally:
-                    restore(fault)
-                status = {"failed": "killed", "timeout": "killed (time limit)",
-                          "passed": "SURVIVED", "not built": "NOT BUILT"}[outcome]
-                by = " (by %s)" % first_failure(log) if outcome == "failed" else ""
-                print("%-20s %-32s %4.0f s  %s%s" % (status, fault.id,
-                                                     time.monotonic() - fault_started,
-                                                     fault.models, by))
-                sys.stdout.flush()
-                results.append((fault, status))
-            print("%s: %.0f s" % (platform, time.monotonic() - platform_started))
+            results += done
     finally:
         for platform in platforms:
             if copy_differs(copy_of(platform)):
@@ -267,16 +401,11 @@ def main():
             if differing:
                 print("THE %s COPY STILL DIFFERS FROM THE SOURCES: %s" % (platform,
                                                                         ", ".join(differing)))
-    counted = [(f, s) for f, s in results if s not in ("equivalent", "NOT BUILT")]
-    killed = [f for f, s in counted if s.startswith("killed")]
-    for platform in platforms:
-        mine = [(f, s) for f, s in counted if f.platform == platform]
-        print("%s: %d/%d killed" % (platform, sum(s.startswith("killed") for _, s in mine),
-                                    len(mine)))
+    met = report(results, platforms)
+    counted = [s for _, s in results if s not in ("equivalent", "not built", "stale")]
     print("time: %.0f s" % (time.monotonic() - started))
-    print("mutants: %d/%d killed" % (len(killed), len(counted)))
-    failed = stale or len(killed) < len(counted) or any(s == "NOT BUILT" for _, s in results)
-    return 1 if failed else 0
+    print("mutants: %d/%d killed" % (sum(s.startswith("killed") for s in counted), len(counted)))
+    return 0 if met and not stale else 1
 
 
 if __name__ == "__main__":

@@ -1,13 +1,15 @@
 """scripts/kit.sh checked from the outside, with a throwaway CA, a code-signing certificate and
 a timestamp authority on loopback: the signed launcher verifies against that CA with its
-timestamp and still starts a receiver's tool under Wine, SHA256SUMS checks every file the kit
-carries, tools included, the build's own launcher stays unsigned, two runs on one build give
-the same ZIP bytes, and bad input fails with one line and leaves nothing.
+timestamp and still starts a receiver's tool under Wine, SHA256SUMS lists every file the kit
+carries once, tools included, and its signature passes the check of docs/release.md, which
+a swapped tool fails; the build's own launcher stays unsigned, runs on one build give the same
+ZIP bytes whatever the time, zone, umask, locale or tools path, bad input fails with one line
+and leaves nothing, and so does each trap a supplier's tool folder may hold.
 check_kit_signing.py SOURCE_DIR BUILD_DIR
 """
 
-import hashlib, http.server, os, shutil, subprocess, sys, tempfile, threading, time, unittest
-import zipfile
+import hashlib, http.server, os, re, shutil, signal, socket, stat, subprocess, sys, tempfile
+import threading, time, unittest, zipfile
 
 from winekit import Config, Interface, Kit, restart_server, run_launcher, set_interfaces
 from kit_description import FAMILY_FOLDERS, FOLDER_OF, TOOL_FILE, VERSION
@@ -23,11 +25,21 @@ commonName = supplied\n"""
 VALID_FROM = int(time.time()) + 86400
 # The signed kit's date (an even second: a ZIP date has two-second steps).
 SOURCE_DATE_EPOCH = 1700000000
+NOTES = "NewCedar/\u8bf4\u660e.txt"  # carried beside a tool
 
 
 def run(*args, cwd=FOLDER, environment=None, umask=-1):
-    return subprocess.run(args, cwd=cwd, capture_output=True, text=True, stdin=subprocess.DEVNULL,
-                          env=dict(os.environ, **(environment or {})), umask=umask)
+    """ARGS' outcome; a run that hangs (a FIFO read) is ended, with all it started, and fails."""
+    with subprocess.Popen(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True, stdin=subprocess.DEVNULL, start_new_session=True, umask=umask,
+                          env=dict(os.environ, **(environment or {}))) as process:
+        try:
+            out, err = process.communicate(timeout=120)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            out, err = process.communicate()
+            err += "\nhung: ended after 120 s"
+    return subprocess.CompletedProcess(args, process.returncode, out, err)
 
 
 def sha256(data):
@@ -50,15 +62,98 @@ class TimestampAuthority(http.server.BaseHTTPRequestHandler):
     log_message = lambda self, *args: None
 
 
-def kit_sh(output, *args, **how):
-    os.makedirs(os.path.join(FOLDER, output))
+def kit_sh(output, *args, cwd=FOLDER, **how):
+    os.makedirs(os.path.join(cwd, output))
     return run("bash", os.path.join(SOURCE_DIR, "scripts", "kit.sh"), "--from", BUILD_DIR,
-               "--output", output, *args, **how)
+               "--output", output, *args, cwd=cwd, **how)
 
 
 def zip_dates(path):
     with zipfile.ZipFile(path) as archive:
         return {info.date_time for info in archive.infolist()}
+
+
+def files_of(path):
+    """The files of a kit ZIP (not its folders), by their names in the kit."""
+    with zipfile.ZipFile(path) as archive:
+        return {n[len(KIT) + 1:]: archive.read(n) for n in archive.namelist() if n[-1] != "/"}
+
+
+# The check docs/release.md gives users of a signed kit, run in the unpacked kit's folder with
+# the publisher's certificate in ../publisher.pem.
+with open(os.path.join(SOURCE_DIR, "docs", "release.md"), encoding="utf-8") as f:
+    KIT_CHECK = re.search(r"^openssl cms -verify .*?(?=^```)", f.read(), re.M | re.S).group(0)
+
+def bind_socket(path):
+    with socket.socket(socket.AF_UNIX) as bound:
+        bound.bind(path)  # the socket file stays when it is closed
+
+
+# What a supplier's tool folder may hold instead of a plain file: a link out of it (to a file,
+# or a folder), a FIFO, a socket, a device.
+SECRET = os.path.join(FOLDER, "secret")
+SPECIAL = {"link": lambda p: os.symlink(os.path.join(SECRET, "shadow"), p),
+           "folder link": lambda p: os.symlink(SECRET, p),
+           "fifo": os.mkfifo,
+           "socket": bind_socket,
+           "character device": lambda p: os.mknod(p, stat.S_IFCHR | 0o600, os.makedev(1, 3)),
+           "block device": lambda p: os.mknod(p, stat.S_IFBLK | 0o600, os.makedev(7, 200))}
+
+
+def plant(tools, path, what):
+    """WHAT at PATH in the tools folder: bytes for a file, one of SPECIAL, or None to remove."""
+    target = os.path.join(tools, path)
+    os.makedirs(os.path.dirname(target), exist_ok=True)
+    if what is None:
+        shutil.rmtree(target)
+    elif isinstance(what, bytes):
+        with open(target, "wb") as f:
+            f.write(what)
+    else:
+        SPECIAL[what](target)
+
+
+# Each trap of a supplier's tool folder: what the clean pack carries beside the tools, what the
+# attack plants instead, whether kit.sh refuses it (one line, no ZIP) or packs without it, and
+# what its line says.
+REFUSED, PACKED = "refused", "packed"
+SUPPLIER_TRAPS = (
+    ("link_to_a_file", ("NewCedar/license.txt", b"MIT"), ("NewCedar/license.txt", "link"),
+     REFUSED, "NewCedar/license.txt is a symbolic link"),
+    ("link_to_a_folder", ("NewCedar/docs/a.txt", b"a"), ("NewCedar/docs", "folder link"),
+     REFUSED, "NewCedar/docs is a symbolic link"),
+    ("fifo", ("NewCedar/pipe", b""), ("NewCedar/pipe", "fifo"), REFUSED, "pipe is a FIFO"),
+    ("socket", ("NewCedar/s", b""), ("NewCedar/s", "socket"), REFUSED, "s is a socket"),
+    ("character_device", ("NewCedar/null", b""), ("NewCedar/null", "character device"), REFUSED,
+     "null is a character device"),
+    ("block_device", ("NewCedar/disk", b""), ("NewCedar/disk", "block device"), REFUSED,
+     "disk is a block device"),
+    ("backslash", ("NewCedar/planted.dll", b"MZ"), ("NewCedar/..\\..\\..\\planted.dll", b"MZ"),
+     REFUSED, "planted.dll holds a character Windows refuses"),
+    ("colon", ("NewCedar/x-stream", b"x"), ("NewCedar/x:stream", b"x"), REFUSED, "x:stream holds"),
+    ("star_question_mark", ("NewCedar/ab", b"x"), ("NewCedar/a*b?", b"x"), REFUSED, "a*b? holds"),
+    ("quote", ("NewCedar/ab", b"x"), ('NewCedar/a"b', b"x"), REFUSED, 'a"b holds'),
+    ("less_than", ("NewCedar/ab", b"x"), ("NewCedar/a<b", b"x"), REFUSED, "a<b holds"),
+    ("greater_than", ("NewCedar/ab", b"x"), ("NewCedar/a>b", b"x"), REFUSED, "a>b holds"),
+    ("bar", ("NewCedar/ab", b"x"), ("NewCedar/a|b", b"x"), REFUSED, "a|b holds"),
+    ("newline", ("NewCedar/x README.txt", b"x"), ("NewCedar/x\nREADME.txt", b"x"), REFUSED,
+     "NewCedar/x\\nREADME.txt holds"),
+    ("not_utf8", ("NewCedar/cafe.txt", b"x"), ("NewCedar/caf\udce9.txt", b"x"), REFUSED,
+     "NewCedar/caf\\xe9.txt is not valid UTF-8"),
+    ("trailing_dot", ("NewCedar/TamsuPair.exe.txt", b"x"), ("NewCedar/TamsuPair.exe.", b"x"),
+     REFUSED, "TamsuPair.exe. ends in a dot"),
+    ("trailing_space", ("NewCedar/notes.txt", b"x"), ("NewCedar/notes.txt ", b"x"), REFUSED,
+     "notes.txt  ends in a dot or a space"),
+    ("device_name", ("NewCedar/CONFIG", b"x"), ("NewCedar/CON", b"x"), REFUSED,
+     "CON is a device name"),
+    ("device_name_with_extension", ("NewCedar/com10.txt", b"x"), ("NewCedar/com1.txt", b"x"),
+     REFUSED, "com1.txt is a device name"),
+    ("case_collision", ("NewCedar/tamsupair.txt", b"x"), ("NewCedar/tamsupair.exe", b"x"),
+     REFUSED, "tamsupair.exe is the same name on Windows as"),
+    ("hidden_file", None, ("NewCedar/.DS_Store", b"x"), PACKED, "left out trap/NewCedar/.DS_Store"),
+    ("hidden_folder", None, ("NewCedar/.git/config", b"x"), PACKED, "left out trap/NewCedar/.git"),
+    ("tool_folder_left_out", None, ("Cedar24", None), PACKED, "with no tools: Cedar24"),
+)
 
 
 class SignedKit(unittest.TestCase):
@@ -70,6 +165,10 @@ class SignedKit(unittest.TestCase):
             os.makedirs(os.path.join(FOLDER, tools, folder))
             shutil.copy(Config().stand_in, os.path.join(FOLDER, tools, folder, TOOL_FILE))
         os.makedirs(os.path.join(FOLDER, "toolless", FAMILY_FOLDERS[0]))
+        # A name that is not ASCII (a locale's other encoding would read it as other characters),
+        # and a file outside every tools folder for a link to point at.
+        plant(os.path.join(FOLDER, "tools"), NOTES, b"notes")
+        plant(SECRET, "shadow", b"root:secret")
         for name, text in (("openssl.cnf", OPENSSL_CONFIG), ("password", "kit password\n"),
                            ("password-crlf", "kit password\r\n"), ("wrong", "not it\n"),
                            ("index.txt", ""), ("early.serial", "01\n"),
@@ -127,16 +226,21 @@ class SignedKit(unittest.TestCase):
                      "Text description: Tamsu receiver pairing launcher",
                      "Timestamp Server Signature verification: ok"):
             self.assertIn(line, check.stdout)
-        tools = [f + "/" + TOOL_FILE for f in FAMILY_FOLDERS]
+        tools = [f + "/" + TOOL_FILE for f in FAMILY_FOLDERS] + [NOTES]
         self.assertEqual(self.names, sorted(KIT + "/" + n for n in (
-            "", "README.txt", "SHA256SUMS", "TamsuLauncher.exe", *(f + "/" for f in FAMILY_FOLDERS),
-            *tools)))
+            "", "README.txt", "SHA256SUMS", "SHA256SUMS.p7s", "TamsuLauncher.exe",
+            *(f + "/" for f in FAMILY_FOLDERS), *tools)))
         check = run("sha256sum", "--strict", "-c", "SHA256SUMS", cwd=os.path.dirname(self.launcher))
         self.assertEqual(sorted(check.stdout.splitlines()),
                          sorted(n + ": OK" for n in ("README.txt", "TamsuLauncher.exe", *tools)))
         self.assertEqual(run("sha256sum", "-c", KIT + ".zip.sha256", cwd=FOLDER + "/-signed").returncode, 0)
+        # The signature of SHA256SUMS also beside the ZIP, to publish with it.
+        with open(os.path.join(FOLDER, "-signed", "SHA256SUMS.p7s"), "rb") as f:
+            self.assertEqual(f.read(), files_of(os.path.join(FOLDER, "-signed", KIT + ".zip"))[
+                "SHA256SUMS.p7s"])
         self.assertEqual(zip_dates(os.path.join(FOLDER, "-signed", KIT + ".zip")),
                          {time.gmtime(SOURCE_DATE_EPOCH)[:6]})
+        self.assert_sums_list_each_file_once(files_of(os.path.join(FOLDER, "-signed", KIT + ".zip")))
 
     def test_unsigned_kit_says_so_holds_the_build_launcher_and_is_reproducible(self):
         started = time.time()
@@ -149,12 +253,98 @@ class SignedKit(unittest.TestCase):
         self.assertEqual(names, sorted(names))
         commit = int(run("git", "-C", SOURCE_DIR, "log", "-1", "--format=%ct").stdout)
         self.assertEqual(zip_dates(first), {time.gmtime(commit - commit % 2)[:6]})
-        # Again in another two-second step of a ZIP date, in another zone, with other file modes.
+        self.assert_sums_list_each_file_once(files_of(first))
+        # A locale whose file names are GB18030, not UTF-8, and the tools in a folder whose name
+        # reads as an option (find took "-delete" for one, in a folder of its own here).
+        locales = os.path.join(FOLDER, "locales")
+        os.makedirs(locales)
+        self.assertEqual(run("localedef", "-i", "zh_CN", "-f", "GB18030",
+                             os.path.join(locales, "zh_CN.GB18030")).returncode, 0)
+        dash = os.path.join(FOLDER, "dash")
+        shutil.copytree(os.path.join(FOLDER, "tools"), os.path.join(dash, "-delete"))
+        plant(dash, "kept", b"")
         time.sleep(max(0, started + 2.1 - time.time()))
-        self.assertEqual(kit_sh("again", "--tools", "tools", environment={"TZ": "XYZ-5:45"},
-                                umask=0o077).returncode, 0)
-        with open(first, "rb") as one, open(os.path.join(FOLDER, "again", KIT + ".zip"), "rb") as two:
-            self.assertEqual(sha256(one.read()), sha256(two.read()))
+        for output, tools, how in (
+                # in another two-second step of a ZIP date, in another zone, with other file modes
+                ("again", "tools", dict(environment={"TZ": "XYZ-5:45"}, umask=0o077)),
+                ("gb18030", "tools", dict(environment={"LC_ALL": "zh_CN.GB18030",
+                                                       "LOCPATH": locales})),
+                ("dash", "-delete", dict(cwd=dash))):
+            with self.subTest(output):
+                result = kit_sh(output, "--tools", tools, **how)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                with open(first, "rb") as one, \
+                        open(os.path.join(how.get("cwd", FOLDER), output, KIT + ".zip"), "rb") as two:
+                    self.assertEqual(sha256(one.read()), sha256(two.read()))
+        self.assertEqual(sorted(os.listdir(dash)), ["-delete", "dash", "kept"])
+
+    def assert_sums_list_each_file_once(self, files):
+        """SHA256SUMS of a kit's FILES lists each of them once, but itself and its signature."""
+        files = dict(files)
+        listed = files.pop("SHA256SUMS").decode("utf-8").splitlines()
+        files.pop("SHA256SUMS.p7s", None)
+        self.assertEqual(sorted(listed), sorted("%s  %s" % (sha256(data), name)
+                                                for name, data in files.items()))
+
+    def test_supplier_traps_are_refused_or_left_out(self):
+        for case, clean, attack, outcome, words in SUPPLIER_TRAPS:
+            with self.subTest(case):
+                # First the same tools with a harmless file in the trap's place, which must ship.
+                row, tools = os.path.join(FOLDER, "traps", case), "trap"
+                shutil.copytree(os.path.join(FOLDER, "tools"), os.path.join(row, tools))
+                if clean:
+                    plant(os.path.join(row, tools), *clean)
+                result = kit_sh("clean", "--tools", tools, cwd=row)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                files = files_of(os.path.join(row, "clean", KIT + ".zip"))
+                self.assertIn(clean[0] if clean else NOTES, files)
+                self.assert_sums_list_each_file_once(files)
+                shutil.rmtree(os.path.join(row, tools))
+                shutil.copytree(os.path.join(FOLDER, "tools"), os.path.join(row, tools))
+                plant(os.path.join(row, tools), *attack)
+                result = kit_sh("attack", "--tools", tools, cwd=row)
+                if outcome == REFUSED:
+                    self.assertNotEqual(result.returncode, 0)
+                    self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                    self.assertIn(words, result.stderr)
+                    self.assertEqual(os.listdir(os.path.join(row, "attack")), [])
+                else:
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    self.assertIn(words, result.stderr)
+                    self.assertFalse([n for n in files_of(os.path.join(row, "attack", KIT + ".zip"))
+                                      if (n + "/").startswith(attack[0] + "/")])
+
+    def test_kit_check_passes_the_signed_kit_and_fails_a_swapped_tool(self):
+        def swap(kit):  # another tool, and its line in SHA256SUMS to match
+            with open(os.path.join(kit, "NewCedar", TOOL_FILE), "ab") as f:
+                f.write(b"swapped")
+            with open(os.path.join(kit, "NewCedar", TOOL_FILE), "rb") as f:
+                line = "%s  NewCedar/%s" % (sha256(f.read()), TOOL_FILE)
+            with open(os.path.join(kit, "SHA256SUMS"), "r+") as f:
+                sums = re.sub(".*  NewCedar/" + re.escape(TOOL_FILE), line, f.read())
+                f.seek(0)
+                f.write(sums)
+
+        def resign(kit):  # and SHA256SUMS signed anew, with a key of the same CA
+            swap(kit)
+            self.assertEqual(run("openssl", "cms", "-sign", "-binary", "-signer",
+                                 os.path.join(FOLDER, "server.pem"), "-inkey",
+                                 os.path.join(FOLDER, "server.key"), "-outform", "DER", "-in",
+                                 "SHA256SUMS", "-out", "SHA256SUMS.p7s", cwd=kit).returncode, 0)
+
+        def add(kit):  # a library the tool would load, listed nowhere
+            plant(kit, "NewCedar/version.dll", b"MZ")
+
+        for case, tamper in (("swapped_tool", swap), ("resigned_with_another_key", resign),
+                             ("library_added", add)):
+            with self.subTest(case):
+                kit = os.path.join(FOLDER, "tampered", case, KIT)
+                shutil.copytree(os.path.dirname(self.launcher), kit)
+                shutil.copy(os.path.join(FOLDER, "code.pem"), os.path.join(kit, "..", "publisher.pem"))
+                check = run("sh", "-c", KIT_CHECK, cwd=kit)
+                self.assertEqual(check.returncode, 0, check.stderr)
+                tamper(kit)
+                self.assertNotEqual(run("sh", "-c", KIT_CHECK, cwd=kit).returncode, 0)
 
     def test_bad_input_fails_with_one_line_and_leaves_nothing(self):
         for output, message, p12, password, *more in (

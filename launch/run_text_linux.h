@@ -1,0 +1,16 @@
+// The Linux launcher's own notice: the receiver is not open to the caller, and what an
+// administrator does once about it.
+#pragma once
+
+#include "run_text.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// Room for the notice with any kit path (each character of which may take four in quotes).
+constexpr size_t kAccessNoticeChars = 2048;
+
+// The notice in the run's language (Chinese for 0x0804, as the others), its text formatted
+// into text: the commands that install the kit's rule from the folder kit (which ends in '/'),
+// as one shell word whatever it holds, and reload and apply udev's rules.
+NoticeText AccessNotice(uint16_t languageId, const wchar_t* kit, wchar_t* text, size_t capacity);
