@@ -9,6 +9,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 
 import kit_description  # on the path: the tests put tests/ there
@@ -147,10 +148,14 @@ def _make_wine_home(home):
     steps = [["wineboot", "-i"]] + [["wine", "reg", "add", key, "/v", name, "/t", kind, "/d",
                                      data, "/f"] for key, name, kind, data in WINE_SETTINGS]
     for step in steps + [["wineserver", "-w"]]:
-        done = subprocess.run(step, env=env, stdin=subprocess.DEVNULL, capture_output=True)
-        if done.returncode != 0:
-            raise GuestError("the kit's Wine prefix: %s failed: %s"
-                             % (" ".join(step), done.stderr[-300:].decode(errors="replace")))
+        # Wine's services run on after the step, holding its output: a file, not a pipe.
+        with tempfile.TemporaryFile() as errors:
+            done = subprocess.run(step, env=env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=errors)
+            if done.returncode != 0:
+                errors.seek(0)
+                raise GuestError("the kit's Wine prefix: %s failed: %s" % (
+                    " ".join(step), errors.read()[-300:].decode(errors="replace")))
     for folder, folders, files in os.walk(home):
         for name in [folder] + [os.path.join(folder, name) for name in folders + files]:
             os.lchown(name, USER_ID, USER_ID)
