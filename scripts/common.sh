@@ -60,7 +60,8 @@ NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 NATIVE_TEST_PACKAGES=(umockdev xvfb xdotool zenity imagemagick fonts-wqy-microhei locales util-linux
     acl python3 python3-pytest wine wine64 gcc-mingw-w64-x86-64-posix)
 # Packages of the kernel stage: the emulator, the guest's shell and tools, the host's test
-# runner, and xz to unpack the kernel image once.
+# runner, xz to unpack the kernel image once, and the udev that the guest runs from the host's
+# root (its Wine scenarios also take the Windows packages and Wine below).
 KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static python3-pytest xz-utils udev)
 
 # Packages of the Windows cross-build and its tests: the cross compiler and GoogleTest's

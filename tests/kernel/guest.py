@@ -4,10 +4,12 @@ the gadgets to make, booted once in QEMU with the host's root as a read-only 9p 
 scenario's outcome, read back from the serial console."""
 
 import collections
+import contextlib
 import os
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 
 import kit_description  # on the path: the tests put tests/ there
@@ -21,13 +23,21 @@ MODULES = ("usb-common", "usbcore", "udc-core", "configfs", "libcomposite", "usb
            "hid-generic", "usbhid", "dummy_hcd", "virtio_ring", "virtio", "virtio_pci_legacy_dev",
            "virtio_pci_modern_dev", "virtio_pci", "netfs", "fscache", "9pnet", "9pnet_virtio", "9p")
 # TCG only: /dev/kvm on these machines is a nested hypervisor that aborts or crawls. The host's
-# root is the guest's chroot, read-only: the host's udev runs there.
+# root is the guest's chroot, read-only: the host's udev and Wine run there (Wine wants 2 GB).
 QEMU = ("qemu-system-x86_64", "-accel", "tcg", "-smp", "1", "-m", "2048", "-nographic",
         "-no-reboot", "-nic", "none",
-        "-virtfs", "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap")
+        "-virtfs",
+        "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap")
 # The unprivileged user of the guest's chroot: the seat's active user. No account of the host's
-# may have the number (build_initramfs checks).
+# may have the name or the number (build_initramfs checks).
 USER_ID = 4711
+USER_NAME = "guest"
+# The kit's Wine prefix in the user's home, where the Linux launcher keeps it, and what it holds
+# beyond Wine's defaults: with SDL on, the bus driver never reads hidraw nodes. 32-bit, as the
+# launcher and the probe are: half the size of a 64-bit one, and only Wine's 32-bit half loads.
+WINE_PREFIX = os.path.join(".local", "share", "tamsu-pair-kit", "wine")
+WINE_SETTINGS = ((r"HKLM\System\CurrentControlSet\Services\winebus", "Enable SDL", "REG_DWORD",
+                  "0"),)
 MARK = "@@ "
 
 
@@ -72,6 +82,27 @@ def usb_gadget(description, vendor=None, product=None):
     return Gadget(vid, pid, name, [descriptor for _, descriptor in sorted(interfaces)])
 
 
+def top_level_collections(descriptor):
+    """A report descriptor's top-level collections, each with the items before it."""
+    parts, start, depth, at = [], 0, 0, 0
+    while at < len(descriptor):
+        prefix = descriptor[at]
+        # A long item (FE) gives its data's size; a short one's size code 3 means 4 bytes.
+        if prefix == 0xFE:
+            size = 3 + descriptor[at + 1]
+        else:
+            size = 1 + (4 if prefix & 3 == 3 else prefix & 3)
+        if prefix & 0xFC == 0xA0:
+            depth += 1
+        elif prefix & 0xFC == 0xC0:
+            depth -= 1
+            if depth == 0:
+                parts.append(descriptor[start:at + size])
+                start = at + size
+        at += size
+    return parts
+
+
 def _write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb" if isinstance(data, bytes) else "w") as out:
@@ -84,19 +115,70 @@ def _libraries(program):
     return re.findall(r"(/\S+) \(0x", listing)
 
 
-def build_initramfs(work, launcher, rule, modules, gadgets, scenarios, udcs):
+@contextlib.contextmanager
+def wine_home(home):
+    """The guest user's home folder, shared writable with the guest, holding the kit's Wine
+    prefix with WINE_SETTINGS, for as long as the guest runs. It is made here (about 600 MB:
+    never copied), by root, then given to the user, and every Wine program of the prefix has
+    ended (wineserver -w) before the guest reads the settings. A later boot reuses it while
+    Wine's version and the settings are the same, unless this one did not end cleanly."""
+    version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout
+    made = "%s%r\n" % (version, WINE_SETTINGS)
+    stamp = os.path.join(home, ".prefix-made")
+    try:
+        with open(stamp, encoding="utf-8") as existing:
+            reuse = existing.read() == made
+    except OSError:
+        reuse = False
+    if reuse:
+        os.remove(stamp)  # written again once the guest has ended cleanly
+    else:
+        _make_wine_home(home)
+    yield
+    _write(stamp, made)
+
+
+def _make_wine_home(home):
+    shutil.rmtree(home, ignore_errors=True)
+    prefix = os.path.join(home, WINE_PREFIX)
+    os.makedirs(prefix)
+    env = {"PATH": "/usr/bin:/bin", "HOME": home, "USER": USER_NAME, "LOGNAME": USER_NAME,
+           "WINEPREFIX": prefix, "WINEARCH": "win32", "WINEDEBUG": "-all",
+           "WINEDLLOVERRIDES": "mscoree,mshtml="}
+    steps = [["wineboot", "-i"]] + [["wine", "reg", "add", key, "/v", name, "/t", kind, "/d",
+                                     data, "/f"] for key, name, kind, data in WINE_SETTINGS]
+    for step in steps + [["wineserver", "-w"]]:
+        # Wine's services run on after the step, holding its output: a file, not a pipe.
+        with tempfile.TemporaryFile() as errors:
+            done = subprocess.run(step, env=env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=errors)
+            if done.returncode != 0:
+                errors.seek(0)
+                raise GuestError("the kit's Wine prefix: %s failed: %s" % (
+                    " ".join(step), errors.read()[-300:].decode(errors="replace")))
+    for folder, folders, files in os.walk(home):
+        for name in [folder] + [os.path.join(folder, name) for name in folders + files]:
+            os.lchown(name, USER_ID, USER_ID)
+
+
+def build_initramfs(work, launcher, rule, wine_kit, modules, gadgets, scenarios, udcs):
     """Lays out the guest in WORK/root and packs it into WORK/initramfs.cpio (uncompressed:
-    nothing to unpack under emulation). rule: the kit's udev rules file; gadgets: name ->
-    Gadget; scenarios: lines of /scenarios; udcs: how many gadgets may be bound at once."""
+    nothing to unpack under emulation). rule: the kit's udev rules file; wine_kit: the Windows
+    programs a Wine scenario runs; gadgets: name -> Gadget; scenarios: lines of /scenarios;
+    udcs: how many gadgets may be bound at once."""
     with open("/etc/passwd", encoding="utf-8") as accounts:
-        if any(line.split(":")[2:3] == [str(USER_ID)] for line in accounts):
-            raise GuestError("user id %d belongs to an account of this machine" % USER_ID)
+        if any(line.split(":")[0] == USER_NAME or line.split(":")[2:3] == [str(USER_ID)]
+               for line in accounts):
+            raise GuestError("user %s (%d) has an account on this machine" % (USER_NAME, USER_ID))
     root = os.path.join(work, "root")
     shutil.rmtree(root, ignore_errors=True)
-    for folder in ("bin", "proc", "sys", "dev", "tmp", "modules", "rules"):
+    for folder in ("bin", "proc", "sys", "dev", "tmp", "modules", "rules", "wine-kit"):
         os.makedirs(os.path.join(root, folder))
     shutil.copy(rule, os.path.join(root, "rules"))
-    _write(os.path.join(root, "user-id"), "%d\n" % USER_ID)
+    for program in wine_kit:
+        shutil.copy(program, os.path.join(root, "wine-kit"))
+    shutil.copy(os.path.join(HERE, "guest_wine.sh"), root)
+    _write(os.path.join(root, "user"), "%d %s\n" % (USER_ID, USER_NAME))
     busybox = shutil.which("busybox")
     shutil.copy(busybox, os.path.join(root, "bin", "busybox"))
     applets = subprocess.run([busybox, "--list"], check=True, capture_output=True,
@@ -145,12 +227,15 @@ def build_initramfs(work, launcher, rule, modules, gadgets, scenarios, udcs):
     return initramfs
 
 
-def boot(image, initramfs, console, come_up, finish):
-    """Boots the guest once, its serial console written to CONSOLE, and returns the console's
-    text when the guest has run every scenario, with the seconds until it came up and until it
-    ended. Raises GuestError when it does not come up within COME_UP seconds, or does not
-    finish within FINISH."""
-    command = QEMU + ("-kernel", image, "-initrd", initramfs,
+def boot(image, initramfs, home, console, come_up, finish):
+    """Boots the guest once, with HOME as its user's home, its serial console written to
+    CONSOLE, and returns the console's text when the guest has run every scenario, with the
+    seconds until it came up and until it ended. Raises GuestError when it does not come up
+    within COME_UP seconds, or does not finish within FINISH."""
+    # The home folder is written by the guest as its user, with that user's id on the host.
+    command = QEMU + ("-virtfs", "local,path=%s,mount_tag=home,security_model=none,"
+                      "multidevs=remap" % os.path.abspath(home).replace(",", ",,"),
+                      "-kernel", image, "-initrd", initramfs,
                       "-append", "console=ttyS0 quiet panic=-1")
     start = time.monotonic()
     with open(console, "wb") as out:
@@ -200,6 +285,10 @@ class Outcome:
         # Per hidraw node of a rule scenario: its `udevadm info` lines, and "rw" or "none".
         self.udev = collections.defaultdict(list)
         self.access = {}
+        # A Wine scenario's lines of the probe, of the Windows launcher's trace and of the bus
+        # driver, and per gadget function ("bk.hid.1") the report it read, in hex.
+        self.probe, self.trace, self.winebus = [], [], []
+        self.reports = {}
 
 
 def read_outcomes(text):
@@ -216,7 +305,7 @@ def read_outcomes(text):
             current = None
         elif current is None:
             continue
-        elif kind in ("out", "err", "started"):
+        elif kind in ("out", "err", "started", "probe", "trace", "winebus"):
             getattr(current, kind).append(rest)
         elif kind in ("rc", "elapsed_ms"):
             setattr(current, kind, int(rest))
@@ -226,6 +315,9 @@ def read_outcomes(text):
         elif kind == "access":
             node, _, access = rest.partition(" ")
             current.access[node] = access
+        elif kind == "report":
+            function, _, report = rest.partition(" ")
+            current.reports[function] = report
         else:
             current.events.append(line[len(MARK):])
     return outcomes

@@ -1,8 +1,8 @@
 #!/bin/sh
 # shellcheck shell=dash
 # /init of the kernel stage's guest (busybox). Loads the USB gadget, HID, virtio and 9p modules,
-# mounts the host's root read-only as a chroot where the host's own udev runs, then runs each
-# scenario of /scenarios against receivers made as configfs gadgets, one boot for all.
+# mounts the host's root read-only as a chroot where the host's own udev and Wine run, then runs
+# each scenario of /scenarios against receivers made as configfs gadgets, one boot for all.
 # Every line for the host starts with "@@ ":
 #   ready | fatal WHAT | done                       the guest as a whole
 #   begin NAME ... end NAME                         one scenario, holding:
@@ -11,9 +11,13 @@
 #   rc N | elapsed_ms N | event WHAT | dmesg LINE   its exit code, its time, what was done meanwhile
 #   udev NODE LINE | access NODE rw|none            a rule scenario's `udevadm info` of each hidraw
 #                                                   node, and whether the seat's user opens it
-# A scenario line is NAME;LANG;BOUND;LATE;GONE;KIND: gadgets bound before the launcher starts,
-# one bound a second after it started, one unbound as it starts; KIND is "launcher", or "rule"
-# (the host's udevd runs while the gadgets are plugged, and no launcher).
+#   probe LINE | trace LINE | winebus LINE          a Wine scenario's probe output, the Windows
+#   report GADGET hid.N HEX                         launcher's trace, the bus driver's debug
+#                                                   lines, and what reached each HID function
+# A scenario line is NAME;LANG;BOUND;LATE;GONE;KIND;COUNT: gadgets bound before the launcher
+# starts, one bound a second after it started, one unbound as it starts; KIND is "launcher",
+# "rule" (the host's udevd runs while the gadgets are plugged, and no launcher) or "wine" (with
+# udevd, the Windows probe and launcher under Wine; COUNT: the HID interfaces Wine should list).
 export PATH=/bin
 echo # the firmware leaves its last line open
 GADGETS=/sys/kernel/config/usb_gadget
@@ -36,7 +40,8 @@ mount -t proc proc /proc && mount -t sysfs sysfs /sys && mount -t devtmpfs devtm
     fatal "cannot mount proc, sysfs and devtmpfs"
 # Kernel messages on the console would split the host's lines; dmesg keeps them.
 echo 1 >/proc/sys/kernel/printk
-# There is no udev: every driver is in before the first gadget is bound.
+# No udev loads a module (where it runs, the host's modules are for another kernel): every
+# driver is in before the first gadget is bound.
 while read -r module parameters; do
     # shellcheck disable=SC2086 # the parameters are words
     insmod "/modules/$module.ko" $parameters || fatal "insmod $module"
@@ -44,11 +49,18 @@ done </modules/order
 mount -t configfs configfs /sys/kernel/config || fatal "cannot mount configfs"
 
 HOST=/host
-USER_ID=$(cat /user-id)
+# The seat's user: an account of the chroot's own, its home on a writable share of the host's.
+read -r USER_ID USER_NAME </user
+USER_HOME=/home/$USER_NAME
 # in_host COMMAND...: runs a program of the host in the chroot, with nothing of /init's
 # environment; udev's tools refuse a chroot unless told.
 in_host() {
     chroot "$HOST" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin SYSTEMD_IGNORE_CHROOT=1 "$@"
+}
+# as_user COMMAND...: the same as the seat's user, in their home.
+as_user() {
+    in_host setpriv --reuid="$USER_ID" --regid="$USER_ID" --clear-groups \
+        env HOME="$USER_HOME" USER="$USER_NAME" LOGNAME="$USER_NAME" "$@"
 }
 
 # The host's root, read-only, as a chroot with the kernel's file systems and its own /run and
@@ -65,7 +77,24 @@ mount_host() {
         mkdir -p "$HOST/run/systemd/seats" &&
         printf 'ACTIVE=c1\nACTIVE_UID=%s\n' "$USER_ID" >"$HOST/run/systemd/seats/seat0"
 }
+
+# The user's account, over the host's files; their home, and the Windows programs and the
+# script that runs them (tests/kernel/guest_wine.sh) in the chroot. Nothing but the guest
+# writes the home while it runs, and the guest syncs before it ends: its cache may be loose.
+add_user() {
+    mkdir -p "$HOST/run/tamsu" &&
+        { cat "$HOST/etc/passwd" && echo "$USER_NAME:x:$USER_ID:$USER_ID::$USER_HOME:/bin/sh"; } \
+            >"$HOST/run/tamsu/passwd" &&
+        { cat "$HOST/etc/group" && echo "$USER_NAME:x:$USER_ID:"; } >"$HOST/run/tamsu/group" &&
+        mount --bind "$HOST/run/tamsu/passwd" "$HOST/etc/passwd" &&
+        mount --bind "$HOST/run/tamsu/group" "$HOST/etc/group" &&
+        mount -t tmpfs tmpfs "$HOST/home" && mkdir "$HOST$USER_HOME" &&
+        mount -t 9p -o trans=virtio,version=9p2000.L,cache=loose,msize=512000 home \
+            "$HOST$USER_HOME" &&
+        cp -r /wine-kit "$HOST/run/tamsu/" && cp /guest_wine.sh "$HOST/run/tamsu/"
+}
 mount_host || fatal "cannot mount the host's root as the chroot"
+add_user || fatal "cannot add the seat's user to the chroot"
 
 interfaces() { # GADGET: how many HID interfaces it has
     ls -d "/gadgets/$1"/hid.* | wc -l
@@ -167,8 +196,7 @@ report_nodes() {
         name=${node##*/}
         in_host udevadm info "/dev/$name" | sed "s/^/@@ udev $name /"
         # shellcheck disable=SC2016 # the inner shell expands it
-        if in_host setpriv --reuid="$USER_ID" --regid="$USER_ID" --clear-groups \
-            sh -c ': <>"$1"' sh "/dev/$name" 2>/dev/null; then
+        if as_user sh -c ': <>"$1"' sh "/dev/$name" 2>/dev/null; then
             say "access $name rw"
         else
             say "access $name none"
@@ -176,9 +204,31 @@ report_nodes() {
     done
 }
 
+# run_wine COUNT: the Windows probe and the Windows launcher under Wine as the seat's user
+# (tests/kernel/guest_wine.sh; COUNT: the HID interfaces the probe waits for), while the gadget
+# side reads one report from each HID function: "@@ report GADGET hid.N HEX" for each that got one.
+run_wine() {
+    local gadget function minor readers="" file
+    in_host udevadm settle --timeout=120 || say "event udevadm settle timed out"
+    for gadget in $bound; do
+        for function in "$GADGETS/$gadget"/functions/hid.*; do
+            minor=$(cut -d: -f2 "$function/dev")
+            dd if="/dev/hidg$minor" of="/tmp/$gadget.${function##*/}" bs=64 count=1 2>/dev/null &
+            readers="$readers $!"
+        done
+    done
+    as_user /bin/sh /run/tamsu/guest_wine.sh /run/tamsu/wine-kit "$1"
+    # shellcheck disable=SC2086 # the ids are words
+    kill $readers 2>/dev/null
+    for file in /tmp/*.hid.*; do
+        [ ! -s "$file" ] || say "report ${file#/tmp/} $(od -An -tx1 -v "$file" | tr -d ' \n')"
+    done
+    rm -f /tmp/*.hid.*
+}
+
 say ready
 
-while IFS=';' read -r name lang bound late gone kind <&3; do
+while IFS=';' read -r name lang bound late gone kind count <&3; do
     say "begin $name"
     # The host's udevd sees the gadgets' events from their first one.
     if [ "$kind" != launcher ]; then
@@ -194,6 +244,7 @@ while IFS=';' read -r name lang bound late gone kind <&3; do
     case $kind in
     launcher) run_launcher "$lang" "$late" "$gone" ;;
     rule) report_nodes ;;
+    wine) run_wine "$count" ;;
     esac
     for gadget in $bound $late; do
         [ "$gadget" = "$gone" ] || unplug "$gadget"
@@ -202,5 +253,6 @@ while IFS=';' read -r name lang bound late gone kind <&3; do
     [ "$kind" = launcher ] || in_host udevadm control --exit
     say "end $name"
 done 3</scenarios
+sync
 say "done"
 reboot -f

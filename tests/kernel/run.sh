@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The kernel stage: the native launcher in a QEMU guest running Debian's own kernel, against
-# receivers made by the kernel's USB gadget stack, and the kit's udev rule under the host's own
-# udevd there. Installs QEMU, busybox, udev and pytest, fetches
-# the kernel once into build/kernel (never installed: that would run initramfs hooks here),
-# builds the launcher, and runs tests/kernel/test_kernel.py, which boots the guest once.
+# receivers made by the kernel's USB gadget stack; the kit's udev rule under the host's own
+# udevd there; and the Windows HID probe and launcher under the host's Wine there. Installs
+# QEMU, busybox, udev, pytest, the Windows build's packages and Wine, fetches the kernel once
+# into build/kernel (never installed: that would run initramfs hooks here), builds both
+# launchers and the probe, and runs tests/kernel/test_kernel.py, which makes the kit's Wine
+# prefix once (build/kernel/guest-home) and boots the guest once.
 # Anything missing fails the stage with one line saying what.
 set -euo pipefail
 # shellcheck source=../../scripts/common.sh
@@ -19,6 +21,8 @@ packages=("${NATIVE_BUILD_PACKAGES[@]}" "${KERNEL_TEST_PACKAGES[@]}")
 if ! ensure_packages "${packages[@]}"; then
     stop "packages missing: $(missing_packages "${packages[@]}")"
 fi
+# The Wine scenario runs the host's Wine and the cross-built probe and Windows launcher.
+ensure_windows_packages || stop "the Windows build's packages or Wine are missing"
 
 # The image package that linux-image-amd64 depends on (linux-image-cloud-amd64 has no USB core,
 # gadget or usbhid modules). The package lists may be empty on a fresh machine.
@@ -79,14 +83,20 @@ if [ ! -f "$KERNEL/vmlinux" ]; then
 fi
 [ -f "$KERNEL/vmlinux" ] && IMAGE=$KERNEL/vmlinux
 
-# The launcher of the current sources, and the kit's udev rule it writes.
+# The launcher of the current sources, and the kit's udev rule it writes; the Windows launcher
+# and the HID probe.
 [ -f build/linux/build.ninja ] || cmake --preset linux >/dev/null
 cmake --build --preset linux --target tamsu-launcher tamsu_device_rule ||
     stop "the launcher does not build"
+[ -f build/windows/build.ninja ] || cmake --preset windows >/dev/null
+cmake --build --preset windows --target TamsuLauncher hid_probe ||
+    stop "the Windows launcher or the HID probe does not build"
 
 export TAMSU_KERNEL_IMAGE=$IMAGE TAMSU_KERNEL_MODULES=$KERNEL/modules \
     TAMSU_LAUNCHER=$TAMSU_ROOT/build/linux/bin/tamsu-launcher \
     TAMSU_DEVICE_RULE=$TAMSU_ROOT/build/linux/kit-rule/70-tamsu-receivers.rules \
-    TAMSU_KERNEL_WORK=build/kernel/guest
+    TAMSU_WINDOWS_LAUNCHER=$TAMSU_ROOT/build/windows/bin/TamsuLauncher.exe \
+    TAMSU_HID_PROBE=$TAMSU_ROOT/build/windows/tests/windows/probe/hid_probe.exe \
+    TAMSU_WINE_HOME=$TAMSU_ROOT/build/kernel/guest-home TAMSU_KERNEL_WORK=build/kernel/guest
 mkdir -p "$TAMSU_KERNEL_WORK"
 exec /usr/bin/python3 -m pytest -p no:cacheprovider -v tests/kernel/test_kernel.py

@@ -12,26 +12,35 @@ import sys
 
 import pytest
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [TESTS, os.path.join(TESTS, "windows")]
 import kit_description as kit  # noqa: E402
 import guest  # noqa: E402
+import winekit  # noqa: E402  (how Wine writes the Windows launcher's trace lines)
 
 # Deadlines that only bound a hang; a boot takes seconds even on a busy machine.
 COME_UP_SECONDS = 180
 FINISH_SECONDS = 600
 
 
-class Device(collections.namedtuple("Device", "source family counts collections select ids",
-                                    defaults=(None, None))):
+class Device(collections.namedtuple("Device", "source family counts collections select ids parts",
+                                    defaults=(None, None, None))):
     """A gadget: the USB device of a umockdev description (source; select is its VID/PID when
-    the file holds several), under other ids and name (vendor, product, name) when given; the
-    family it belongs to (None: not a receiver), what it adds to the summary's counters, and
-    each interface's top-level collections by usage."""
+    the file holds several), under other ids and name (vendor, product, name) when given, with
+    each interface's report descriptor put together from parts when given (per interface, the
+    (description, interface, collection) of each top-level collection); the family it belongs
+    to (None: not a receiver), what it adds to the summary's counters, and each interface's
+    top-level collections by usage."""
 
     def gadget(self):
         made = guest.usb_gadget(self.source, *(self.select or (None, None)))
-        return made._replace(vendor=self.ids[0], product=self.ids[1], name=self.ids[2]) \
-            if self.ids else made
+        if self.ids:
+            made = made._replace(vendor=self.ids[0], product=self.ids[1], name=self.ids[2])
+        if self.parts:
+            made = made._replace(descriptors=[b"".join(
+                guest.top_level_collections(guest.usb_gadget(source).descriptors[number])[index]
+                for source, number, index in interface) for interface in self.parts])
+        return made
 
     def hardware(self, gadget):
         """The hardware parts of its interface paths."""
@@ -52,6 +61,11 @@ DEVICES = {
     # A plain mouse of another maker: the Entry receiver's mouse interface under other ids.
     "mouse": Device("entry-receiver.umockdev", None, {}, [("mouse",)],
                     ids=(0x046D, 0xC077, "USB Optical Mouse")),
+    # A Sun receiver whose second collection is the vendor's (Bk's own vendor interface's):
+    # a vendor collection sharing its hidraw node with a mouse.
+    "sun-vendor": Device("sun-receiver.umockdev", "Sun", {"sun": 1, "sun2": 1},
+                         [("mouse", "vendor")],
+                         parts=[[("sun-receiver.umockdev", 0, 0), ("bk-receiver.umockdev", 1, 0)]]),
 }
 
 
@@ -60,7 +74,17 @@ class Scenario(collections.namedtuple("Scenario", "name bound outcome lang late 
     """Gadgets bound before the launcher starts, one bound about a second after it started
     (late), one unbound as it starts (gone); outcome is the family whose tool starts, or the
     notice ("none", "many"). A "rule" scenario runs no launcher: the host's udevd handles the
-    gadgets' events with the kit's rule installed."""
+    gadgets' events with the kit's rule installed. A "wine" scenario runs, with udevd, the
+    Windows probe and then the Windows launcher under Wine as the seat's user."""
+
+    def wine_interfaces(self, gadgets):
+        """The hardware parts of the interfaces Wine 8.0 lists, sorted: its bus driver's own
+        mouse and keyboard, and one interface per hidraw node that the seat's user opens (the
+        receivers'), always with &mi_, never one per top-level collection."""
+        return sorted(WINE_OWN + [kit.usb_hardware(gadgets[name].vendor, gadgets[name].product,
+                                                   number)
+                                  for name in self.bound if DEVICES[name].family
+                                  for number in range(len(gadgets[name].descriptors))])
 
     def passes(self):
         """The gadgets each detection pass sees: a second pass when the first counted nothing."""
@@ -85,9 +109,20 @@ SCENARIOS = [
     # Every family's receiver beside a foreign device, four interfaces at a time.
     Scenario("rule-sun-soc", ["sun", "soc", "keyboard"], None, kind="rule"),
     Scenario("rule-entry-bk", ["entry", "bk", "mouse"], None, kind="rule"),
+    # Under Wine: a vendor collection on its own node (Bk) and one beside a mouse's (Sun), where
+    # Windows would see two families; then a keyboard interface (SOC) and a one-interface
+    # receiver (Entry). Each beside a foreign device.
+    Scenario("wine-sun-bk", ["sun-vendor", "bk", "keyboard"], "Bk", kind="wine"),
+    Scenario("wine-soc-entry", ["soc", "entry", "mouse"], "many", kind="wine"),
 ]
+# Wine's bus driver's own virtual mouse and keyboard, in every prefix.
+WINE_OWN = ["hid#vid_845e&pid_0001", "hid#vid_845e&pid_0002"]
+# What a receiver adds to the counters under Wine 8.0, whose paths have no &colNN: the Sun rules
+# match nothing, and Bk's first interface is one path instead of two.
+WINE_COUNTS = {"sun-vendor": {}, "bk": {"bk24": 2}, "entry": {"entry": 1}, "soc": {"soc": 2}}
 LAUNCHER_SCENARIOS = [s for s in SCENARIOS if s.kind == "launcher"]
 RULE_SCENARIOS = [s for s in SCENARIOS if s.kind == "rule"]
+WINE_SCENARIOS = [s for s in SCENARIOS if s.kind == "wine"]
 # The most gadgets any scenario has bound at once: one UDC each. (usb_f_hid offers four HID
 # functions in all, so no scenario may have more than four interfaces plugged in at once.)
 UDCS = max(len(s.bound) + (s.late is not None) for s in SCENARIOS)
@@ -97,6 +132,7 @@ STARTED = re.compile(r"^(\w+) args=(\d+) session=(\d+) pid=(\d+) uid=(\d+)$")
 @pytest.fixture(scope="session")
 def outcomes(request):
     unset = [name for name in ("TAMSU_KERNEL_WORK", "TAMSU_LAUNCHER", "TAMSU_DEVICE_RULE",
+                               "TAMSU_HID_PROBE", "TAMSU_WINDOWS_LAUNCHER", "TAMSU_WINE_HOME",
                                "TAMSU_KERNEL_MODULES", "TAMSU_KERNEL_IMAGE")
              if name not in os.environ]
     if unset:
@@ -105,14 +141,19 @@ def outcomes(request):
     work = os.environ["TAMSU_KERNEL_WORK"]
     try:
         gadgets = {name: device.gadget() for name, device in DEVICES.items()}
-        lines = ["%s;%s;%s;%s;%s;%s" % (s.name, kit.LANGUAGES[s.lang][0], " ".join(s.bound),
-                                        s.late or "", s.gone or "", s.kind) for s in SCENARIOS]
-        initramfs = guest.build_initramfs(work, os.environ["TAMSU_LAUNCHER"],
-                                          os.environ["TAMSU_DEVICE_RULE"],
-                                          os.environ["TAMSU_KERNEL_MODULES"], gadgets, lines, UDCS)
-        text, ready, done = guest.boot(os.environ["TAMSU_KERNEL_IMAGE"], initramfs,
-                                       os.path.join(work, "console.log"), COME_UP_SECONDS,
-                                       FINISH_SECONDS)
+        lines = ["%s;%s;%s;%s;%s;%s;%d" % (
+            s.name, kit.LANGUAGES[s.lang][0], " ".join(s.bound), s.late or "", s.gone or "",
+            s.kind, len(s.wine_interfaces(gadgets)) if s.kind == "wine" else 0)
+            for s in SCENARIOS]
+        initramfs = guest.build_initramfs(
+            work, os.environ["TAMSU_LAUNCHER"], os.environ["TAMSU_DEVICE_RULE"],
+            [os.environ["TAMSU_HID_PROBE"], os.environ["TAMSU_WINDOWS_LAUNCHER"]],
+            os.environ["TAMSU_KERNEL_MODULES"], gadgets, lines, UDCS)
+        home = os.environ["TAMSU_WINE_HOME"]
+        with guest.wine_home(home):
+            text, ready, done = guest.boot(os.environ["TAMSU_KERNEL_IMAGE"], initramfs, home,
+                                           os.path.join(work, "console.log"), COME_UP_SECONDS,
+                                           FINISH_SECONDS)
     except guest.GuestError as error:
         pytest.exit("kernel stage failed: %s" % error, 1)
     with request.config.pluginmanager.get_plugin("capturemanager").global_and_fixture_disabled():
@@ -185,3 +226,54 @@ def test_device_rule(outcomes, scenario):
         assert (name, tagged, run.access.get(node)) == \
             (name, receiver, "rw" if receiver else "none"), "\n".join(info)
     assert nodes == {name: len(outcomes["gadgets"][name].descriptors) for name in scenario.bound}
+
+
+# A line of the probe about one interface: what, the interface's path, the rest.
+PROBE_LINE = re.compile(r"^(interface|open|attributes|report) (\S+) ?(.*)$")
+
+
+@pytest.mark.parametrize("scenario", WINE_SCENARIOS, ids=[s.name for s in WINE_SCENARIOS])
+def test_wine(outcomes, scenario):
+    """Under Wine, as the seat's user: the probe lists the receivers' nodes through SetupDi
+    (not the foreign device's), opens each with its gadget's ids, and the output report it sends
+    to each interface with one reaches the gadget's function holding a vendor collection; the
+    Windows launcher lists the same paths and counts them by its rules."""
+    run = outcomes["runs"].get(scenario.name)
+    assert run is not None, "no outcome for %s on the console" % scenario.name
+    gadgets = outcomes["gadgets"]
+    context = "\n".join(run.events + run.probe + run.trace + run.winebus)
+    probe = collections.defaultdict(dict)
+    for line in run.probe:
+        match = PROBE_LINE.match(line)
+        if match:
+            probe[match.group(2)][match.group(1)] = match.group(3)
+    paths = list(probe)
+    assert sorted(map(kit.hardware_of, paths)) == scenario.wine_interfaces(gadgets), context
+
+    # Each receiver interface by its gadget's function ("bk.hid.1"): its ids, and the report
+    # the probe sent, which only the functions holding a vendor collection take. (A foreign
+    # keyboard's function may get its LEDs' report from the kernel.)
+    receivers = [name for name in scenario.bound if DEVICES[name].family]
+    received = {function: report for function, report in run.reports.items()
+                if function.split(".")[0] in receivers}
+    sent, vendor = {}, set()
+    for name in receivers:
+        gadget = gadgets[name]
+        for number, usages in enumerate(DEVICES[name].collections):
+            function = "%s.hid.%d" % (name, number)
+            vendor.update([function] if "vendor" in usages else [])
+            hardware = kit.usb_hardware(gadget.vendor, gadget.product, number)
+            facts = next(probe[path] for path in paths if kit.hardware_of(path) == hardware)
+            assert facts.get("attributes", "").startswith(
+                "vid=%04x pid=%04x " % (gadget.vendor, gadget.product)), facts
+            if "report" in facts:
+                sent[function] = facts["report"].split()[0][len("sent="):]
+    assert (set(sent), received) == (vendor, sent), context
+
+    traces = [winekit.unescape(match.group(2)) for match in map(winekit.TRACE.match, run.trace)
+              if match]
+    trace = kit.Trace([line[:-1] for line in traces])
+    assert trace.finds == paths, context
+    trace.expect(sum((collections.Counter(WINE_COUNTS[name]) for name in scenario.bound
+                      if DEVICES[name].family), collections.Counter()),
+                 {"none": 0, "many": 2}.get(scenario.outcome, 1))
