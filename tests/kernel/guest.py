@@ -32,12 +32,11 @@ QEMU = ("qemu-system-x86_64", "-accel", "tcg", "-smp", "1", "-m", "2048", "-nogr
 # may have the name or the number (build_initramfs checks).
 USER_ID = 4711
 USER_NAME = "guest"
-# The kit's Wine prefix in the user's home, where the Linux launcher keeps it, and what it holds
-# beyond Wine's defaults: with SDL on, the bus driver never reads hidraw nodes. 32-bit, as the
-# launcher and the probe are: half the size of a 64-bit one, and only Wine's 32-bit half loads.
+# The kit's Wine prefix in the user's home, where the Linux launcher keeps it; made bare, for
+# the launcher to give it its settings, and the file it keeps there as their record. 32-bit, as
+# the launcher and the probe are: half the size of a 64-bit one, and only Wine's 32-bit half loads.
 WINE_PREFIX = os.path.join(".local", "share", "tamsu-pair-kit", "wine")
-WINE_SETTINGS = ((r"HKLM\System\CurrentControlSet\Services\winebus", "Enable SDL", "REG_DWORD",
-                  "0"),)
+WINE_SETTINGS_RECORD = "tamsu-settings.reg"
 MARK = "@@ "
 
 
@@ -117,13 +116,14 @@ def _libraries(program):
 
 @contextlib.contextmanager
 def wine_home(home):
-    """The guest user's home folder, shared writable with the guest, holding the kit's Wine
-    prefix with WINE_SETTINGS, for as long as the guest runs. It is made here (about 600 MB:
-    never copied), by root, then given to the user, and every Wine program of the prefix has
-    ended (wineserver -w) before the guest reads the settings. A later boot reuses it while
-    Wine's version and the settings are the same, unless this one did not end cleanly."""
+    """The guest user's home folder, shared writable with the guest, holding a bare Wine prefix
+    where the Linux launcher keeps the kit's, for as long as the guest runs. It is made here
+    (about 600 MB: never copied), by root, then given to the user, once every Wine program of it
+    has ended (wineserver -w). A later boot reuses it while Wine's version is the same, unless
+    this one did not end cleanly; without the launcher's record of its settings, so that the
+    first Wine scenario of every boot has the launcher bring them in."""
     version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout
-    made = "%s%r\n" % (version, WINE_SETTINGS)
+    made = version
     stamp = os.path.join(home, ".prefix-made")
     try:
         with open(stamp, encoding="utf-8") as existing:
@@ -132,6 +132,8 @@ def wine_home(home):
         reuse = False
     if reuse:
         os.remove(stamp)  # written again once the guest has ended cleanly
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(os.path.join(home, WINE_PREFIX, WINE_SETTINGS_RECORD))
     else:
         _make_wine_home(home)
     yield
@@ -145,9 +147,7 @@ def _make_wine_home(home):
     env = {"PATH": "/usr/bin:/bin", "HOME": home, "USER": USER_NAME, "LOGNAME": USER_NAME,
            "WINEPREFIX": prefix, "WINEARCH": "win32", "WINEDEBUG": "-all",
            "WINEDLLOVERRIDES": "mscoree,mshtml="}
-    steps = [["wineboot", "-i"]] + [["wine", "reg", "add", key, "/v", name, "/t", kind, "/d",
-                                     data, "/f"] for key, name, kind, data in WINE_SETTINGS]
-    for step in steps + [["wineserver", "-w"]]:
+    for step in (["wineboot", "-i"], ["wineserver", "-w"]):
         # Wine's services run on after the step, holding its output: a file, not a pipe.
         with tempfile.TemporaryFile() as errors:
             done = subprocess.run(step, env=env, stdin=subprocess.DEVNULL,
@@ -161,22 +161,27 @@ def _make_wine_home(home):
             os.lchown(name, USER_ID, USER_ID)
 
 
-def build_initramfs(work, launcher, rule, wine_kit, modules, gadgets, scenarios, udcs):
+def build_initramfs(work, launcher, rule, probe, windows_launcher, modules, gadgets, scenarios,
+                    udcs):
     """Lays out the guest in WORK/root and packs it into WORK/initramfs.cpio (uncompressed:
-    nothing to unpack under emulation). rule: the kit's udev rules file; wine_kit: the Windows
-    programs a Wine scenario runs; gadgets: name -> Gadget; scenarios: lines of /scenarios;
-    udcs: how many gadgets may be bound at once."""
+    nothing to unpack under emulation). rule: the kit's udev rules file; probe: the Windows HID
+    probe, each family's tool in the Wine scenarios' kit; windows_launcher: run beside no tools;
+    gadgets: name -> Gadget; scenarios: lines of /scenarios; udcs: how many gadgets may be bound
+    at once."""
     with open("/etc/passwd", encoding="utf-8") as accounts:
         if any(line.split(":")[0] == USER_NAME or line.split(":")[2:3] == [str(USER_ID)]
                for line in accounts):
             raise GuestError("user %s (%d) has an account on this machine" % (USER_NAME, USER_ID))
     root = os.path.join(work, "root")
     shutil.rmtree(root, ignore_errors=True)
-    for folder in ("bin", "proc", "sys", "dev", "tmp", "modules", "rules", "wine-kit"):
+    for folder in ("bin", "proc", "sys", "dev", "tmp", "modules", "rules", "windows"):
         os.makedirs(os.path.join(root, folder))
     shutil.copy(rule, os.path.join(root, "rules"))
-    for program in wine_kit:
-        shutil.copy(program, os.path.join(root, "wine-kit"))
+    for folder in kit_description.FAMILY_FOLDERS:
+        os.makedirs(os.path.join(root, "wine-kit", folder))
+        shutil.copy(probe, os.path.join(root, "wine-kit", folder, kit_description.TOOL_FILE))
+    kit_description.lay_out_kit(os.path.join(root, "wine-kit"), launcher)
+    shutil.copy(windows_launcher, os.path.join(root, "windows"))
     shutil.copy(os.path.join(HERE, "guest_wine.sh"), root)
     _write(os.path.join(root, "user"), "%d %s\n" % (USER_ID, USER_NAME))
     busybox = shutil.which("busybox")

@@ -17,7 +17,8 @@
 # A scenario line is NAME;LANG;BOUND;LATE;GONE;KIND;COUNT: gadgets bound before the launcher
 # starts, one bound a second after it started, one unbound as it starts; KIND is "launcher",
 # "rule" (the host's udevd runs while the gadgets are plugged, and no launcher) or "wine" (with
-# udevd, the Windows probe and launcher under Wine; COUNT: the HID interfaces Wine should list).
+# udevd, the Linux launcher starting the Windows probe under Wine, then the Windows launcher
+# under Wine; COUNT: the HID interfaces Wine should list).
 export PATH=/bin
 echo # the firmware leaves its last line open
 GADGETS=/sys/kernel/config/usb_gadget
@@ -79,7 +80,8 @@ mount_host() {
 }
 
 # The user's account, over the host's files; their home, and the Windows programs and the
-# script that runs them (tests/kernel/guest_wine.sh) in the chroot. Nothing but the guest
+# script that runs them (tests/kernel/guest_wine.sh) in the chroot: the Wine scenarios' kit
+# (the Linux launcher, the probe as each family's tool) and the Windows launcher. Nothing but the guest
 # writes the home while it runs, and the guest syncs before it ends: its cache may be loose.
 add_user() {
     mkdir -p "$HOST/run/tamsu" &&
@@ -91,7 +93,7 @@ add_user() {
         mount -t tmpfs tmpfs "$HOST/home" && mkdir "$HOST$USER_HOME" &&
         mount -t 9p -o trans=virtio,version=9p2000.L,cache=loose,msize=512000 home \
             "$HOST$USER_HOME" &&
-        cp -r /wine-kit "$HOST/run/tamsu/" && cp /guest_wine.sh "$HOST/run/tamsu/"
+        cp -r /wine-kit /windows /guest_wine.sh "$HOST/run/tamsu/"
 }
 mount_host || fatal "cannot mount the host's root as the chroot"
 add_user || fatal "cannot add the seat's user to the chroot"
@@ -204,9 +206,10 @@ report_nodes() {
     done
 }
 
-# run_wine COUNT: the Windows probe and the Windows launcher under Wine as the seat's user
-# (tests/kernel/guest_wine.sh; COUNT: the HID interfaces the probe waits for), while the gadget
-# side reads one report from each HID function: "@@ report GADGET hid.N HEX" for each that got one.
+# run_wine COUNT: as the seat's user, the Linux launcher of a kit whose tool is the Windows probe,
+# which it starts under Wine, then the Windows launcher under Wine (tests/kernel/guest_wine.sh;
+# COUNT: the HID interfaces the probe waits for), while the gadget side reads one report from
+# each HID function: "@@ report GADGET hid.N HEX" for each that got one.
 run_wine() {
     local gadget function minor readers="" file
     in_host udevadm settle --timeout=120 || say "event udevadm settle timed out"
@@ -217,7 +220,7 @@ run_wine() {
             readers="$readers $!"
         done
     done
-    as_user /bin/sh /run/tamsu/guest_wine.sh /run/tamsu/wine-kit "$1"
+    as_user /bin/sh /run/tamsu/guest_wine.sh /run/tamsu/wine-kit /run/tamsu/windows "$1"
     # shellcheck disable=SC2086 # the ids are words
     kill $readers 2>/dev/null
     for file in /tmp/*.hid.*; do

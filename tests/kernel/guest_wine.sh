@@ -1,15 +1,20 @@
 #!/bin/sh
 # The Windows side of a Wine scenario of the kernel stage's guest, run by the host's shell in the
-# guest's chroot as the seat's user: the HID probe, then the Windows launcher, under the host's
-# Wine in the kit's prefix. The prefix is where the Linux launcher keeps it,
-# $XDG_DATA_HOME/tamsu-pair-kit/wine (XDG_DATA_HOME defaults to ~/.local/share), made on the host
-# with what the bus driver needs to read hidraw nodes (tests/kernel/guest.py).
-#   guest_wine.sh KIT COUNT    KIT: the folder of hid_probe.exe and TamsuLauncher.exe;
-#                              COUNT: the HID interfaces the probe waits for
+# guest's chroot as the seat's user: the Linux launcher of a kit whose tools are the HID probe,
+# which it starts under the host's Wine in the kit's prefix, then the Windows launcher under Wine
+# in the same prefix. The prefix is where the Linux launcher keeps it,
+# ~/.local/share/tamsu-pair-kit/wine, made on the host bare (tests/kernel/guest.py): the launcher
+# gives it the settings that let the bus driver read hidraw nodes.
+#   guest_wine.sh KIT WINDOWS COUNT    KIT: the kit (the Linux launcher, the probe as each
+#                                      family's tool); WINDOWS: the folder of TamsuLauncher.exe,
+#                                      which has no tools beside it; COUNT: the HID interfaces
+#                                      the probe waits for
 # Lines for the host, on standard output:
+#   @@ rc N            the Linux launcher's exit code
+#   @@ err LINE        the Linux launcher's trace lines
 #   @@ probe LINE      the probe's lines
 #   @@ winebus LINE    the bus driver's debug lines about the devices it found and added
-#   @@ trace LINE      the launcher's OutputDebugString lines, as Wine writes them
+#   @@ trace LINE      the Windows launcher's OutputDebugString lines, as Wine writes them
 #   @@ event WHAT      what went wrong, and how long each step took
 set -u
 started=$(date +%s%N)
@@ -17,34 +22,38 @@ took() { # STEP: how long since the start
     echo "@@ event wine: $1 after $((($(date +%s%N) - started) / 1000000)) ms"
 }
 kit=$1
-count=$2
-export WINEPREFIX="${XDG_DATA_HOME:-$HOME/.local/share}/tamsu-pair-kit/wine"
-export WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+windows=$2
+count=$3
+prefix=$HOME/.local/share/tamsu-pair-kit/wine
 unset DISPLAY WAYLAND_DISPLAY
 # Kept in the shared home, where the host finds them after the boot.
 logs=$HOME/kernel-stage
 rm -rf "$logs"
 mkdir -p "$logs" || exit 1
 
-# The first program starts the prefix's services, the bus driver among them, whose debug lines
-# go where that program's go; they run on after it, holding its output open: files, not pipes.
-# A persistent server keeps them for the launcher: it would otherwise end them with the probe,
-# and the launcher would start them again, at the same cost. The probe takes the count from
-# the environment, as it would when a launcher starts it as the kit's tool.
-wineserver -p
-if ! HID_PROBE_COUNT=$count WINEDEBUG=+hid wine "$kit/hid_probe.exe" </dev/null >"$logs/probe.out" \
-    2>"$logs/wine-debug.log"; then
-    echo "@@ event wine: the probe failed"
-fi
+# The launcher hands its environment on to Wine and the probe: the bus driver's debug lines,
+# and the count the probe waits for, since the bus driver adds the devices it finds while the
+# prefix's first programs start. Wine's services and the probe run on after the launcher has
+# exited, holding its output open: files, not pipes. The probe's last line says it has ended
+# (it waits up to two minutes for the devices); Wine's services end after it.
+HID_PROBE_COUNT=$count WINEDEBUG=+hid "$kit/tamsu-launcher" </dev/null >"$logs/probe.out" \
+    2>"$logs/launcher.err"
+echo "@@ rc $?"
+took "the Linux launcher exited"
+tries=0
+until grep -q '^done ' "$logs/probe.out" || [ $((tries += 1)) -gt 900 ]; do sleep 0.2; done
 took "the probe ended"
+WINEPREFIX=$prefix wineserver -w
 tr -d '\r' <"$logs/probe.out" | sed 's/^/@@ probe /'
-# The launcher sees the devices the probe waited for, in the same running prefix.
-WINEDEBUG=-all,+debugstr,warn+seh wine "$kit/TamsuLauncher.exe" </dev/null >/dev/null \
-    2>"$logs/launcher.err" || echo "@@ event wine: the launcher failed"
-took "the launcher ended"
-grep -a 'OutputDebugString' "$logs/launcher.err" | sed 's/^/@@ trace /'
-wineserver -k
-wineserver -w
-took "Wine ended"
-grep -a -E 'udev_add_device|[Aa]dding device|SDL|hidraw' "$logs/wine-debug.log" |
+# The launcher's trace, apart from the lines of the Wine it started.
+grep -a -E '^(find|Pair|nFlag): ' "$logs/launcher.err" | sed 's/^/@@ err /'
+grep -a -E 'udev_add_device|[Aa]dding device|SDL|hidraw' "$logs/launcher.err" |
     sed 's/^/@@ winebus /'
+
+# The Windows launcher sees the devices in the same prefix; with no tools beside it, it starts
+# nothing.
+WINEPREFIX=$prefix WINEDEBUG=-all,+debugstr,warn+seh wine "$windows/TamsuLauncher.exe" \
+    </dev/null >/dev/null 2>"$logs/windows.err" || echo "@@ event wine: the Windows launcher failed"
+WINEPREFIX=$prefix wineserver -w
+took "the Windows launcher ended"
+grep -a 'OutputDebugString' "$logs/windows.err" | sed 's/^/@@ trace /'

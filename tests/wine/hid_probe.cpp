@@ -2,6 +2,7 @@
 // launcher does, opens each by its path for reading and writing, reads its attributes and
 // top-level collection, and sends one output report to each interface it opens that has one.
 // One plain line per fact on standard output, each flushed at once:
+//   started PROGRAM in FOLDER                           its own path, and its current folder
 //   interface PATH                                      as SetupDi lists it
 //   open PATH error N                                   CreateFile refused it
 //   attributes PATH vid=VVVV pid=PPPP page=PPPP usage=UUUU output=N
@@ -157,6 +158,11 @@ int main(int argumentCount, char* arguments[])
 {
     const char* count = argumentCount > 1 ? arguments[1] : getenv("HID_PROBE_COUNT");
     const long wanted = count != nullptr ? strtol(count, nullptr, 10) : 0;
+    char program[MAX_PATH] = "";
+    char folder[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    GetCurrentDirectoryA(sizeof folder, folder);
+    PrintLine("started %s in %s\n", program, folder);
     for (int tries = 0; tries < 480 && ListInterfaces(false) < wanted; ++tries)
         Sleep(250);
     const long listed = ListInterfaces(true);
