@@ -79,10 +79,10 @@ mount_host() {
         printf 'ACTIVE=c1\nACTIVE_UID=%s\n' "$USER_ID" >"$HOST/run/systemd/seats/seat0"
 }
 
-# The user's account, over the host's files; their home, and the Windows programs and the
-# script that runs them (tests/kernel/guest_wine.sh) in the chroot: the Wine scenarios' kit
-# (the Linux launcher, the probe as each family's tool) and the Windows launcher. Nothing but the guest
-# writes the home while it runs, and the guest syncs before it ends: its cache may be loose.
+# The user's account, over the host's files; their home, and in the chroot the Wine scenarios'
+# kit (the Linux launcher, the probe as each family's tool), the Windows launcher and the script
+# that runs them (tests/kernel/guest_wine.sh). Nothing but the guest writes the home while it
+# runs, and the guest syncs before it ends: its cache may be loose.
 add_user() {
     mkdir -p "$HOST/run/tamsu" &&
         { cat "$HOST/etc/passwd" && echo "$USER_NAME:x:$USER_ID:$USER_ID::$USER_HOME:/bin/sh"; } \

@@ -45,11 +45,20 @@ TEST(TextLinux, PathBytesSurviveTheRoundTrip)
               L"a\xDCFF"
               L"b");
     for (const std::string bytes : {"kit-\xFF", "\x80", "\xC0\xAF", "\xED\xA0\x80", "\xE5\x9D",
-                                    "\xF4\x90\x80\x80", "x\xE5\x9D\xA6\xE8"})
+                                    "\xF4\x90\x80\x80", "\xF0\x8F\xBF\xBF", "x\xE5\x9D\xA6\xE8"})
     {
         const std::wstring wide = Wide(bytes);
         for (wchar_t c : wide)
             EXPECT_TRUE(c < 0x80 || (c >= 0xDC80 && c <= 0xDCFF) || c == 0x5766) << bytes;
+        EXPECT_EQ(Narrow(wide), bytes);
+    }
+    // The first and the last character of each length, there and back.
+    for (const auto& [bytes, wide] : std::initializer_list<std::pair<std::string, std::wstring>>{
+             {"\xC2\x80\xDF\xBF", {0x80, 0x7FF}},
+             {"\xE0\xA0\x80\xEF\xBF\xBF", {0x800, 0xFFFF}},
+             {"\xF0\x90\x80\x80\xF1\x80\x80\x80\xF4\x8F\xBF\xBF", {0x10000, 0x40000, 0x10FFFF}}})
+    {
+        EXPECT_EQ(Wide(bytes), wide) << bytes;
         EXPECT_EQ(Narrow(wide), bytes);
     }
     // Nothing else becomes a raw byte: other lone surrogates are replaced, also those below

@@ -225,19 +225,26 @@ class Notices(LauncherTest):
         self.expect_run(run, self.kit, [[MOUSE], [MOUSE]], ("notice", "none", "zh"))
         self.expect_traces(run, dict(), 0)
 
-    def test_device_list_refused_on_both_passes(self):
-        system_copy = os.path.join(self.config.system_directory, "setupapi.dll")
-        saved = system_copy + ".saved"
-        shutil.copy(system_copy, saved)
-        try:
-            shutil.copy(self.config.failing_setupapi, system_copy)
-            set_interfaces(self.config, SOC)
-            run = run_launcher(self.config, self.kit, "en_US.UTF-8", overrides="setupapi=n")
-        finally:
-            shutil.move(saved, system_copy)
-        self.assertEqual(run.stdout, b"SetupDiGetClassDevs failed: 5aa\r\n" * 2)
-        self.expect_run(run, self.kit, [None, None], ("notice", "none", "en"))
-        self.expect_traces(run, dict(), 0)
+    def test_device_list_refused_or_unreadable_on_both_passes(self):
+        # A setupapi that refuses the list; one that lists an interface but lacks the functions
+        # that read and free it (their stand-ins are bound: without one the run would die).
+        for library, said in (
+                (self.config.failing_setupapi, b"SetupDiGetClassDevs failed: 5aa\r\n"),
+                (self.config.lacking_setupapi, b"")):
+            with self.subTest(library):
+                system_copy = os.path.join(self.config.system_directory, "setupapi.dll")
+                saved = system_copy + ".saved"
+                shutil.copy(system_copy, saved)
+                try:
+                    shutil.copy(library, system_copy)
+                    set_interfaces(self.config, SOC)
+                    run = run_launcher(self.config, self.kit, "en_US.UTF-8",
+                                       overrides="setupapi=n")
+                finally:
+                    shutil.move(saved, system_copy)
+                self.assertEqual(run.stdout, said * 2)
+                self.expect_run(run, self.kit, [None, None], ("notice", "none", "en"))
+                self.expect_traces(run, dict(), 0)
 
     def test_missing_setupapi_fails_as_a_refused_device_list(self):
         set_interfaces(self.config, SOC)

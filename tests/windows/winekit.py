@@ -61,6 +61,7 @@ class Config:
         self.stand_in = env["TAMSU_STAND_IN"]
         self.planted_library = env["TAMSU_PLANTED_LIBRARY"]
         self.failing_setupapi = env.get("TAMSU_FAILING_SETUPAPI", "")
+        self.lacking_setupapi = env.get("TAMSU_LACKING_SETUPAPI", "")
         self.work = env["TAMSU_WINE_WORK"]
         self.unit_prefix = env.get("TAMSU_UNIT_PREFIX", "")
         self.artefacts = env.get("TAMSU_ARTEFACTS", "")
