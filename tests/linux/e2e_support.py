@@ -300,6 +300,12 @@ class Caller:
             write_program(os.path.join(self.bin, name),
                           WINE_RECORDER % (name, self.work, run if real else "exit 1"))
 
+    def unrunnable(self, *names):
+        """Programs of those names over Debian's that cannot be run: their interpreter is
+        missing."""
+        for name in names:
+            write_program(os.path.join(self.bin, name), "#!/nonexistent/interpreter\n")
+
     def hide(self, name):
         """No program of that name in /usr/bin (a whiteout in the overlay over it)."""
         os.mknod(os.path.join(self.bin, name), 0o600 | stat.S_IFCHR, os.makedev(0, 0))

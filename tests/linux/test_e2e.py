@@ -282,8 +282,9 @@ STARTED = [("%(kit)s", "wine %(kit)s/NewCedar/" + kd.TOOL_FILE)]
 NOT_IMPORTED = ("the kit's Wine prefix %(data)s/wine could not be given its settings; the tool "
                 "does not start\n")
 # case: the caller's data home (folders under work; XDG_DATA_HOME unless under HOME/.local), Wine
-# (the "real" one, one "failing" every call, or none), variables, what each start runs, exit code,
-# what standard error says (a line, or the notice in that language).
+# (the "real" one, one "failing" every call, one that cannot be run at all, beside a prefix
+# already there, or none), variables, what each start runs, exit code, what standard error says
+# (a line, or the notice in that language).
 WINDOWS_TOOLS = {
     # The user's own prefix (WINEPREFIX, or ~/.wine) never gets the kit's settings.
     "started-under-wine": (HOME + [".local", "share"], "real",
@@ -297,6 +298,12 @@ WINDOWS_TOOLS = {
     "settings-not-imported": (HOME + ["new", "data"], "failing",
                               dict(LANG=EN, XDG_DATA_HOME="%(work)s/home/new/data"), [IMPORTED],
                               0, NOT_IMPORTED),
+    "wine-cannot-run": (["data"], "unrunnable", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                        [[]], 0, NOT_IMPORTED),
+    # More variables than the settings' steps are given room for: refused, not cut.
+    "environment-too-large": (HOME + ["data"], "failing", dict(
+        LANG=EN, XDG_DATA_HOME="%(work)s/home/data", **{"V%d" % n: "" for n in range(1100)}),
+        [[]], 0, NOT_IMPORTED),
     "no-wine": (HOME + [".local", "share"], None, dict(LANG=ZH), [[]], 1, "zh"),
 }
 
@@ -312,7 +319,10 @@ def test_windows_tool(caller, case):
                    data=os.path.join(caller.work, *data_home, "tamsu-pair-kit"))
     variables = {name: value % folders for name, value in variables.items()}
     home = caller.own_folder(*HOME)
-    if wine:
+    if wine == "unrunnable":
+        caller.unrunnable("wine", "wineserver")
+        caller.own_folder(*data_home, "tamsu-pair-kit", "wine")
+    elif wine:
         caller.record_wine(real=wine == "real")
     else:
         caller.hide("wine")

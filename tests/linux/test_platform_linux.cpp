@@ -297,6 +297,7 @@ TEST_F(WineFiles, WindowsProgramIsAnMzHeaderLeadingToPe)
     } cases[] = {
         {"pe", Image(0x80, 0x200, true), true},
         {"signature-at-the-very-end", Image(0x1FC, 0x200, true), true},
+        {"signature-past-64-kib", Image(0x10080, 0x10100, true), true},
         {"mz-without-pe", Image(0x80, 0x200, false), false},
         {"pe-without-mz", Image(0x80, 0x200, true, 'Z'), false},
         {"lfanew-past-the-end", Image(0x200, 0x200, false), false},

@@ -24,6 +24,19 @@ EQUIVALENT = [
     Equivalent("detect/receiver_nodes_linux.cpp",
                "if (strlen(name) < 15 || name[4] != ':' || name[9] != ':' || name[14] != '.')",
                "15 -> 14", "a name of 14 characters ends at name[14], which is then no '.'"),
+    # hid-core names every HID device "%04X:%04X:%04X.%04X", and a hidraw node's device is its
+    # HID device: no name of another shape, and no letter past 'F', reaches these.
+    Equivalent("detect/receiver_nodes_linux.cpp", "else if (c >= 'A' && c <= 'F')", "&& -> ||",
+               "after the digits, the kernel's names hold only the letters 'A' to 'F'"),
+    Equivalent("detect/receiver_nodes_linux.cpp", "return false;", "false -> true",
+               "every HID device name has the kernel's shape, so the check never fails",
+               occurrence=0),
+    Equivalent("launch/wine_linux.cpp", "return false;", "false -> true",
+               "the path comes from a buffer of the same size, bounded: it always fits",
+               function="MakeFolders"),
+    Equivalent("launch/wine_linux.cpp", "if (fd < 0)", "0 -> 1",
+               "the launcher's standard descriptors are open (PrepareProcess fills closed ones), "
+               "so open never gives 0", function="IsWindowsProgram"),
     Equivalent("detect/hid_scan_linux.cpp", "constexpr size_t kAttributeBytes = 32;", "32 -> 31",
                "the number attributes sysfs gives hold 3 bytes (\"%02x\\n\", \"%2d\\n\"); only a "
                "text of 30 bytes or more would tell the bound"),
