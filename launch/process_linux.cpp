@@ -4,12 +4,12 @@
 #include "error_output_linux.h"
 #include "text_linux.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <initializer_list>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -49,13 +49,20 @@ void PrepareProcess()
             open("/dev/null", O_RDWR);
     }
     // A soft limit of a few descriptors would make a pass find nothing, a small stack would crash
-    // it; the caller allowed the hard ones.
-    for (const int resource : {RLIMIT_NOFILE, RLIMIT_STACK})
+    // it: one below the usual default is raised to it, as far as the hard one allows. Never
+    // further: the tool inherits them, and an unlimited stack, for one, changes how the kernel
+    // lays out a 32-bit program's memory (Wine's, among them).
+    const struct
+    {
+        int resource;
+        rlim_t floor;
+    } floors[] = {{RLIMIT_NOFILE, 1024}, {RLIMIT_STACK, 8 << 20}};
+    for (const auto& [resource, floor] : floors)
     {
         rlimit limit;
-        if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != limit.rlim_max)
+        if (getrlimit(resource, &limit) == 0 && limit.rlim_cur < floor)
         {
-            limit.rlim_cur = limit.rlim_max;
+            limit.rlim_cur = std::min(floor, limit.rlim_max);
             setrlimit(resource, &limit);
         }
     }

@@ -206,7 +206,7 @@ report_nodes() {
     done
 }
 
-# run_wine COUNT: as the seat's user, the Linux launcher of a kit whose tool is the Windows probe,
+# run_wine NAME COUNT: as the seat's user, the Linux launcher of a kit whose tool is the Windows probe,
 # which it starts under Wine, then the Windows launcher under Wine (tests/kernel/guest_wine.sh;
 # COUNT: the HID interfaces the probe waits for), while the gadget side reads one report from
 # each HID function: "@@ report GADGET hid.N HEX" for each that got one.
@@ -220,7 +220,7 @@ run_wine() {
             readers="$readers $!"
         done
     done
-    as_user /bin/sh /run/tamsu/guest_wine.sh /run/tamsu/wine-kit /run/tamsu/windows "$1"
+    as_user /bin/sh /run/tamsu/guest_wine.sh /run/tamsu/wine-kit /run/tamsu/windows "$2" "$1"
     # shellcheck disable=SC2086 # the ids are words
     kill $readers 2>/dev/null
     for file in /tmp/*.hid.*; do
@@ -247,7 +247,7 @@ while IFS=';' read -r name lang bound late gone kind count <&3; do
     case $kind in
     launcher) run_launcher "$lang" "$late" "$gone" ;;
     rule) report_nodes ;;
-    wine) run_wine "$count" ;;
+    wine) run_wine "$name" "$count" ;;
     esac
     for gadget in $bound $late; do
         [ "$gadget" = "$gone" ] || unplug "$gadget"

@@ -5,10 +5,11 @@
 # in the same prefix. The prefix is where the Linux launcher keeps it,
 # ~/.local/share/tamsu-pair-kit/wine, made on the host bare (tests/kernel/guest.py): the launcher
 # gives it the settings that let the bus driver read hidraw nodes.
-#   guest_wine.sh KIT WINDOWS COUNT    KIT: the kit (the Linux launcher, the probe as each
-#                                      family's tool); WINDOWS: the folder of TamsuLauncher.exe,
-#                                      which has no tools beside it; COUNT: the HID interfaces
-#                                      the probe waits for
+#   guest_wine.sh KIT WINDOWS COUNT NAME    KIT: the kit (the Linux launcher, the probe as each
+#                                           family's tool); WINDOWS: the folder of
+#                                           TamsuLauncher.exe, which has no tools beside it;
+#                                           COUNT: the HID interfaces the probe waits for; NAME:
+#                                           the scenario, whose logs are kept under that name
 # Lines for the host, on standard output:
 #   @@ rc N            the Linux launcher's exit code
 #   @@ err LINE        the Linux launcher's trace lines
@@ -24,10 +25,11 @@ took() { # STEP: how long since the start
 kit=$1
 windows=$2
 count=$3
+name=$4
 prefix=$HOME/.local/share/tamsu-pair-kit/wine
 unset DISPLAY WAYLAND_DISPLAY
 # Kept in the shared home, where the host finds them after the boot.
-logs=$HOME/kernel-stage
+logs=$HOME/kernel-stage/$name
 rm -rf "$logs"
 mkdir -p "$logs" || exit 1
 

@@ -1,12 +1,14 @@
 #include "base_directory.h"
 #include "device_rule_linux.h"
 #include "platform.h"
+#include "process_linux.h"
 #include "run_text_linux.h"
 #include "text_linux.h"
 #include "wine_linux.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +70,37 @@ TEST(TextLinux, PathBytesSurviveTheRoundTrip)
                      L"a\xDC2F"),
               "\xEF\xBF\xBD"
               "a\xEF\xBF\xBD");
+}
+
+TEST(ProcessLimits, OnlyThoseBelowTheUsualDefaultsAreRaised)
+{
+    // The tool inherits them: a caller's usual limits stay as they are (an unlimited stack
+    // changes a 32-bit program's memory layout), tiny ones are raised, as far as the hard one
+    // allows.
+    const struct
+    {
+        int resource;
+        rlim_t soft;
+        rlim_t expected;
+    } cases[] = {
+        {RLIMIT_STACK, 32 << 10, 8 << 20},
+        {RLIMIT_STACK, 8 << 20, 8 << 20},
+        {RLIMIT_NOFILE, 4, 1024},
+        {RLIMIT_NOFILE, 1024, 1024},
+    };
+    for (const auto& c : cases)
+    {
+        rlimit saved;
+        ASSERT_EQ(getrlimit(c.resource, &saved), 0);
+        ASSERT_GE(saved.rlim_max, c.soft);
+        rlimit limit = {c.soft, saved.rlim_max};
+        ASSERT_EQ(setrlimit(c.resource, &limit), 0);
+        PrepareProcess();
+        getrlimit(c.resource, &limit);
+        setrlimit(c.resource, &saved);
+        EXPECT_EQ(limit.rlim_cur, std::min(c.expected, saved.rlim_max))
+            << c.resource << " " << c.soft;
+    }
 }
 
 TEST(TextLinux, ConversionsCutWholeCharactersAndSaySo)
