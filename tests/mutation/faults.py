@@ -360,6 +360,10 @@ FAULTS = [
     Fault("pr-no-session", "launch/process_linux.cpp",
           "        flags |= POSIX_SPAWN_SETSID;", "",
           "the tool left in the launcher's session", "linux"),
+    Fault("pr-limits-raised-to-hard", "launch/process_linux.cpp",
+          "limit.rlim_cur = std::min(floor, limit.rlim_max);", "limit.rlim_cur = limit.rlim_max;",
+          "the caller's usual limits raised to the hard ones and handed to the tool: an unlimited "
+          "stack for a 32-bit Wine", "linux"),
     # --- launch/main_linux.cpp, launch/platform_linux.cpp ---------------------------------
     Fault("ml-set-uid-kept", "launch/main_linux.cpp",
           "if (user == geteuid() && group == getegid())\n        return true;",
