@@ -304,6 +304,10 @@ WINDOWS_TOOLS = {
     "environment-too-large": (HOME + ["data"], "failing", dict(
         LANG=EN, XDG_DATA_HOME="%(work)s/home/data", **{"V%d" % n: "" for n in range(1100)}),
         [[]], 0, NOT_IMPORTED),
+    # A file where the kit's data folder goes: no lock, no settings, nothing starts.
+    "data-folder-is-a-file": (HOME + ["filed"], "failing",
+                              dict(LANG=EN, XDG_DATA_HOME="%(work)s/home/filed"), [[]], 0,
+                              NOT_IMPORTED),
     "no-wine": (HOME + [".local", "share"], None, dict(LANG=ZH), [[]], 1, "zh"),
 }
 
@@ -319,6 +323,10 @@ def test_windows_tool(caller, case):
                    data=os.path.join(caller.work, *data_home, "tamsu-pair-kit"))
     variables = {name: value % folders for name, value in variables.items()}
     home = caller.own_folder(*HOME)
+    if case == "data-folder-is-a-file":
+        planted = os.path.join(caller.own_folder(*data_home), "tamsu-pair-kit")
+        os.close(os.open(planted, os.O_CREAT | os.O_WRONLY, 0o700))
+        os.chown(planted, *NOBODY)
     if wine == "unrunnable":
         caller.unrunnable("wine", "wineserver")
         caller.own_folder(*data_home, "tamsu-pair-kit", "wine")
