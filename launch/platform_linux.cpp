@@ -62,11 +62,7 @@ bool ShowZenityNotice(const char* caption, const char* text)
                                textOption,
                                const_cast<char*>(text),
                                nullptr};
-    pid_t child;
-    if (SpawnProcess(&child, kZenityPath, arguments, environ, false) != 0)
-        return false;
-    siginfo_t ended;
-    return WaitForProcess(child, &ended) && ended.si_code == CLD_EXITED && ended.si_status == 0;
+    return RunProcess(kZenityPath, arguments, environ) == 0;
 }
 
 // A Windows program starts under Wine; with no Wine to be found, the notice names the package.

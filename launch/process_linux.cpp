@@ -109,6 +109,11 @@ int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* 
     return error;
 }
 
+namespace
+{
+
+// Waits until the child has ended and describes how (si_code, si_status). False when it cannot
+// be waited for.
 bool WaitForProcess(pid_t child, siginfo_t* ended)
 {
     while (waitid(P_PID, child, ended, WEXITED) != 0)
@@ -117,4 +122,16 @@ bool WaitForProcess(pid_t child, siginfo_t* ended)
             return false;
     }
     return true;
+}
+
+} // namespace
+
+int RunProcess(const char* path, char* const arguments[], char* const environment[])
+{
+    pid_t child;
+    siginfo_t ended;
+    if (SpawnProcess(&child, path, arguments, environment, false) != 0 ||
+        !WaitForProcess(child, &ended))
+        return -1;
+    return ended.si_code == CLD_EXITED ? ended.si_status : -1;
 }

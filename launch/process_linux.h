@@ -6,10 +6,11 @@
 #include <sys/types.h>
 
 // Puts right what the launcher may have inherited, before it opens anything: opens /dev/null on
-// whichever of the standard descriptors 0-2 are closed; raises the soft limits it relies on
-// (descriptors, stack) to the hard ones; ignores SIGPIPE and SIGXFSZ (a trace line that cannot
-// be written is dropped, not a reason to stop); gives SIGCHLD its default action, so that
-// children can be waited for. Call first.
+// whichever of the standard descriptors 0-2 are closed; raises a soft limit it relies on
+// (descriptors, stack) that is below the usual default to that default, as far as the hard one
+// allows, and no further, since the tool inherits them; ignores SIGPIPE and SIGXFSZ (a trace line
+// that cannot be written is dropped, not a reason to stop); gives SIGCHLD its default action, so
+// that children can be waited for. Call first.
 void PrepareProcess();
 
 // posix_spawn of the exact path with default actions for every signal and an empty signal mask,
@@ -18,6 +19,6 @@ void PrepareProcess();
 int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* const environment[],
                  bool ownSession);
 
-// Waits until the child has ended and describes how (si_code, si_status). False when it cannot
-// be waited for.
-bool WaitForProcess(pid_t child, siginfo_t* ended);
+// SpawnProcess (in this session), waited for: the program's exit status once it has ended, or -1
+// when it could not start or did not exit.
+int RunProcess(const char* path, char* const arguments[], char* const environment[]);

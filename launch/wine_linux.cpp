@@ -110,17 +110,6 @@ bool WithVariables(char* const variables[], char* out[], size_t capacity)
     return true;
 }
 
-// The program's exit status once it has ended, or -1 when it could not start or did not exit.
-int RunAndWait(char* const arguments[], char* const environment[])
-{
-    pid_t child;
-    siginfo_t ended;
-    if (SpawnProcess(&child, arguments[0], arguments, environment, false) != 0 ||
-        !WaitForProcess(child, &ended))
-        return -1;
-    return ended.si_code == CLD_EXITED ? ended.si_status : -1;
-}
-
 // What Wine's bus driver (winebus.sys) needs to show the receivers: its SDL backend off, for
 // Wine 8.0 starts only that one when libSDL2 is installed, and never reads hidraw; and for newer
 // Wine, which hides a hidraw node whose first collection is a keyboard or mouse, hidraw asked
@@ -209,10 +198,10 @@ bool ApplySettings(const char* wine, const char* prefix, const char* data)
     char* const waiting[] = {server, wait, nullptr};
     struct stat status;
     if (stat(prefix, &status) == 0)
-        RunAndWait(ending, environment);
+        RunProcess(server, ending, environment);
     const bool imported = WriteWholeFile(import, settings) && chdir(data) == 0 &&
-                          RunAndWait(importing, environment) == 0;
-    RunAndWait(waiting, environment);
+                          RunProcess(wine, importing, environment) == 0;
+    RunProcess(server, waiting, environment);
     unlink(import);
     return imported && WriteWholeFile(record, settings);
 }
