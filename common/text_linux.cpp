@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 
 namespace
 {
@@ -151,4 +152,48 @@ bool WideToUtf8(const wchar_t* text, char* out, size_t capacity)
     }
     out[used] = '\0';
     return true;
+}
+
+bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity)
+{
+    if (out == nullptr || capacity == 0)
+        return false;
+    size_t used = 0;
+    for (; text != nullptr && *text != L'\0'; ++text)
+    {
+        const char32_t c = static_cast<char32_t>(*text);
+        const bool rawByte = c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF;
+        const unsigned byte = rawByte ? c - kEscapeBase : c;
+        wchar_t quoted[5] = {*text};
+        if (rawByte || c < 0x20 || (c >= 0x7F && c <= 0x9F))
+        {
+            quoted[0] = L'\\';
+            quoted[1] = L'x';
+            quoted[2] = L"0123456789abcdef"[byte >> 4];
+            quoted[3] = L"0123456789abcdef"[byte & 0xF];
+        }
+        else if (c == L'\\')
+        {
+            quoted[1] = L'\\';
+        }
+        const size_t length = wcslen(quoted);
+        if (used + length >= capacity)
+        {
+            out[used] = L'\0';
+            return false;
+        }
+        wmemcpy(out + used, quoted, length);
+        used += length;
+    }
+    out[used] = L'\0';
+    return true;
+}
+
+bool QuoteControlBytes(const char* bytes, char* out, size_t capacity)
+{
+    wchar_t text[kPathChars * 4];
+    wchar_t quoted[kPathChars * 16];
+    const bool whole = Utf8ToWide(bytes, text, sizeof text / sizeof *text);
+    return QuoteControlCharacters(text, quoted, sizeof quoted / sizeof *quoted) &&
+           WideToUtf8(quoted, out, capacity) && whole;
 }

@@ -16,3 +16,12 @@ bool Utf8ToWide(const char* bytes, wchar_t* out, size_t capacity);
 // Wide text to UTF-8; U+DC80..U+DCFF give back the byte they stand for, and anything else UTF-8
 // cannot carry becomes U+FFFD. Never splits a character. Returns false when cut.
 bool WideToUtf8(const wchar_t* text, char* out, size_t capacity);
+
+// text as a person may safely read it on a terminal or in a box: each character a terminal would
+// act on (C0 controls, DEL, the C1 controls U+0080..U+009F) and each byte of a path that is not
+// valid UTF-8 (U+DC80..U+DCFF) written \xHH, and a backslash \\, so that the form is one to one.
+// Returns false when cut (always terminated).
+bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity);
+
+// The same for UTF-8 bytes, such as a path: out holds the quoted text, also in UTF-8.
+bool QuoteControlBytes(const char* bytes, char* out, size_t capacity);

@@ -19,8 +19,10 @@ ensure_packages() {
     fi
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    # On a busy machine another apt or unattended-upgrades may hold the lock for a while.
-    apt-get -o DPkg::Lock::Timeout=600 update -q || return 1
+    # On a busy machine another apt or unattended-upgrades may hold the lock for a while. A
+    # mirror in the middle of a sync fails one index ("File has unexpected size"): the lists
+    # already there still serve, and the install below says whether they did.
+    apt-get -o DPkg::Lock::Timeout=600 update -q || echo "apt-get update failed; trying the lists there are" >&2
     apt-get -o DPkg::Lock::Timeout=600 install -y -q "$recommends" "${missing[@]}" </dev/null
 }
 
@@ -79,7 +81,7 @@ WINE_PACKAGES=(wine wine32:i386 wine64 fonts-wine libxrender1:i386)
 ensure_windows_packages() {
     if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
-        apt-get -o DPkg::Lock::Timeout=600 update -q
+        apt-get -o DPkg::Lock::Timeout=600 update -q || echo "apt-get update failed; trying the lists there are" >&2
     fi
     ensure_packages "${WINDOWS_PACKAGES[@]}"
     ensure_packages --with-recommends "${WINE_PACKAGES[@]}"
