@@ -9,6 +9,7 @@
 #include "receiver_nodes_linux.h"
 #include "run_text_linux.h"
 #include "text_linux.h"
+#include "windows_program_linux.h"
 #include "wine_linux.h"
 
 #include <cerrno>
@@ -65,8 +66,9 @@ bool ShowZenityNotice(const char* caption, const char* text)
     return RunProcess(kZenityPath, arguments, environ) == 0;
 }
 
-// A Windows program starts under Wine; with no Wine to be found, the notice names the package.
-int StartWindowsTool(const char* tool, const char* kit)
+// A Windows program starts under Wine; with no Wine to be found, or one that cannot run a
+// program built for the tool's machine, the notice names the package.
+int StartWindowsTool(const char* tool, uint16_t machine, const char* kit)
 {
     char wine[PATH_MAX];
     if (!FindWine(kDebianWine, getenv("PATH"), wine, sizeof wine))
@@ -74,8 +76,12 @@ int StartWindowsTool(const char* tool, const char* kit)
         ShowNotice(WineNotice(SystemLanguageId()));
         return 1;
     }
-    StartUnderWine(wine, tool, kit);
-    return 0;
+    if (!WineRunsMachine(wine, machine))
+    {
+        ShowNotice(WineMachineNotice(SystemLanguageId(), machine == kMachineI386));
+        return 1;
+    }
+    return StartUnderWine(wine, tool, kit);
 }
 
 } // namespace
@@ -140,8 +146,9 @@ int StartTool(const ToolTarget&, const wchar_t* toolPath)
     // examined, as on Windows.
     if (chdir(kitBytes) != 0)
         return 0;
-    if (IsWindowsProgram(path))
-        return StartWindowsTool(path, kitBytes);
+    const uint16_t machine = WindowsProgramMachine(path);
+    if (machine != 0)
+        return StartWindowsTool(path, machine, kitBytes);
     char* const arguments[] = {path, nullptr};
     pid_t child;
     SpawnProcess(&child, path, arguments, environ, true);

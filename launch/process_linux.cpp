@@ -16,6 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace
 {
 
@@ -134,4 +136,33 @@ int RunProcess(const char* path, char* const arguments[], char* const environmen
         !WaitForProcess(child, &ended))
         return -1;
     return ended.si_code == CLD_EXITED ? ended.si_status : -1;
+}
+
+bool EnvironmentWith(char* const variables[], char* out[], size_t capacity)
+{
+    size_t used = 0;
+    for (char* const* entry = environ; *entry != nullptr; ++entry)
+    {
+        bool replaced = false;
+        for (char* const* variable = variables; *variable != nullptr && !replaced; ++variable)
+        {
+            const size_t name = strcspn(*variable, "=");
+            replaced = strncmp(*entry, *variable, name) == 0 && (*entry)[name] == '=';
+        }
+        if (replaced)
+            continue;
+        if (used + 1 >= capacity)
+            return false;
+        out[used++] = *entry;
+    }
+    for (char* const* variable = variables; *variable != nullptr; ++variable)
+    {
+        if (strchr(*variable, '=') == nullptr)
+            continue;
+        if (used + 1 >= capacity)
+            return false;
+        out[used++] = *variable;
+    }
+    out[used] = nullptr;
+    return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstddef>
 #include <sys/types.h>
 
 // Puts right what the launcher may have inherited, before it opens anything: opens /dev/null on
@@ -22,3 +23,11 @@ int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* 
 // SpawnProcess (in this session), waited for: the program's exit status once it has ended, or -1
 // when it could not start or did not exit.
 int RunProcess(const char* path, char* const arguments[], char* const environment[]);
+
+// Room for the environment handed to a child: the caller's variables and the launcher's own.
+constexpr size_t kEnvironmentEntries = 1024;
+
+// The caller's environment with variables (NAME=value entries, null-terminated) in place of any
+// of those names; an entry NAME without '=' only leaves that name out. False when it does not
+// fit capacity entries and the terminating null.
+bool EnvironmentWith(char* const variables[], char* out[], size_t capacity);

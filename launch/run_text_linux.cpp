@@ -24,6 +24,23 @@ const wchar_t kEnglishWine[] =
     L"Wine was not found.\n\nAn administrator installs the package wine; then run the launcher "
     L"again.";
 
+const wchar_t kChineseWine32[] =
+    L"此接收器的配对工具是 32 位 Windows 程序，而已安装的 Wine 只能运行 64 位程序。\n\n"
+    L"请管理员安装 Wine 的 32 位部分（Debian 和 Ubuntu 上以 root 身份运行：dpkg --add-architecture "
+    L"i386 && apt-get update && apt-get install wine32:i386），然后重新运行。";
+const wchar_t kEnglishWine32[] =
+    L"The pairing tool for this receiver is a 32-bit Windows program, and the Wine installed runs "
+    L"64-bit programs alone.\n\nAn administrator installs the 32-bit part of Wine (on Debian and "
+    L"Ubuntu, as root: dpkg --add-architecture i386 && apt-get update && apt-get install "
+    L"wine32:i386); then run the launcher again.";
+const wchar_t kChineseWine64[] =
+    L"此接收器的配对工具是 64 位 Windows 程序，而已安装的 Wine 只能运行 32 位程序。\n\n"
+    L"请管理员安装 Wine 的 64 位部分（Debian 和 Ubuntu 上为 wine64 软件包），然后重新运行。";
+const wchar_t kEnglishWine64[] =
+    L"The pairing tool for this receiver is a 64-bit Windows program, and the Wine installed runs "
+    L"32-bit programs alone.\n\nAn administrator installs the 64-bit part of Wine (on Debian and "
+    L"Ubuntu, the package wine64); then run the launcher again.";
+
 // path in single quotes, each quote in it written '\'' so that no character of it means
 // anything to the shell.
 bool QuoteForShell(const wchar_t* path, wchar_t* out, size_t capacity)
@@ -72,4 +89,12 @@ NoticeText WineNotice(uint16_t languageId)
 {
     const bool chinese = languageId == kLangChineseSimplified;
     return {chinese ? L"提示" : L"Tips", chinese ? kChineseWine : kEnglishWine};
+}
+
+NoticeText WineMachineNotice(uint16_t languageId, bool thirtyTwoBit)
+{
+    const bool chinese = languageId == kLangChineseSimplified;
+    if (thirtyTwoBit)
+        return {chinese ? L"提示" : L"Tips", chinese ? kChineseWine32 : kEnglishWine32};
+    return {chinese ? L"提示" : L"Tips", chinese ? kChineseWine64 : kEnglishWine64};
 }

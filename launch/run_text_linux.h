@@ -18,3 +18,8 @@ NoticeText AccessNotice(uint16_t languageId, const wchar_t* kit, wchar_t* text, 
 // The notice in the run's language when the tool is a Windows program and no Wine was found:
 // it names the package to install.
 NoticeText WineNotice(uint16_t languageId);
+
+// The notice in the run's language when the tool is a Windows program that the Wine found cannot
+// run: a 32-bit one (thirtyTwoBit) with a Wine of 64-bit programs alone, or the other way round.
+// It names the part of Wine to install.
+NoticeText WineMachineNotice(uint16_t languageId, bool thirtyTwoBit);

@@ -67,6 +67,11 @@ WINE_NOTICES = {
     "en": ("Tips", "The pairing tool for this receiver is a Windows program, which Linux runs with "
            "Wine, and Wine was not found.\n\nAn administrator installs the package wine; then run "
            "the launcher again."),
+    # A 32-bit tool, and a Wine of 64-bit programs alone.
+    "en32": ("Tips", "The pairing tool for this receiver is a 32-bit Windows program, and the Wine "
+             "installed runs 64-bit programs alone.\n\nAn administrator installs the 32-bit part of "
+             "Wine (on Debian and Ubuntu, as root: dpkg --add-architecture i386 && apt-get update "
+             "&& apt-get install wine32:i386); then run the launcher again."),
 }
 DEVICE_RULE_FILE = "70-tamsu-receivers.rules"
 ADMINISTRATOR_COMMANDS = ("install -m 0644 %s /etc/udev/rules.d/\nudevadm control --reload\n"

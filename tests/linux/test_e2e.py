@@ -8,6 +8,7 @@ import fnmatch
 import os
 import re
 import shutil
+import stat
 import subprocess
 
 import pytest
@@ -261,54 +262,178 @@ def test_set_user_id_launcher(caller, case):
     expect_nothing_started(caller.kit)
 
 
-def receiver_pairs():
-    """Each receiver pair of the launcher's own table, as its udev rule names them: "7c2f/2003"."""
+def receiver_pairs(sort=sorted):
+    """Each receiver pair of the launcher's own table, as its udev rule names them: "7c2f/2003";
+    sorted, as the registry lists keys, unless sort says otherwise."""
     rule = subprocess.run([LAUNCHER, "--device-rule"],
                           capture_output=True, text=True, check=True).stdout
-    return sorted("%s/%s" % pair for pair in
-                  re.findall(r'idVendor}=="(\w{4})", ATTRS{idProduct}=="(\w{4})"', rule))
+    return sort(["%s/%s" % pair for pair in
+                 re.findall(r'idVendor}=="(\w{4})", ATTRS{idProduct}=="(\w{4})"', rule)])
 
 
 HOME = ["home"]
 # What the kit's Wine hands the stand-in: the bus driver's settings, the kit's folder.
 SAW = "windows args=0 enable-sdl=0 devices=%s folder=Z:%s\n"
-# What the launcher runs as the caller (cwd; program and arguments; %(kit)s and %(data)s stand for
-# those folders, the latter holding the kit's prefix, "wine"): the first time, a wineserver left
-# running in the prefix ended, the settings imported in the data folder, the wineserver let end;
-# then on every start the tool, as a session's leader, in the kit's folder.
+# What the launcher runs (cwd; program and arguments; %(kit)s and %(data)s stand for those folders,
+# the latter holding the kit's prefix, "wine"): the first time, a wineserver left running in the
+# prefix ended, the settings imported in the data folder, the wineserver let end; then on every
+# start the tool, as a session's leader, in the kit's folder.
 ENDED = [("%(kit)s", "wineserver -k")]
 IMPORTED = [("%(data)s", "wine reg import tamsu-settings.reg"), ("%(data)s", "wineserver -w")]
-STARTED = [("%(kit)s", "wine %(kit)s/NewCedar/" + kd.TOOL_FILE)]
+STARTED = [("%(kit)s", "wine %(kit)s/" + kd.FOLDER_OF["SOC"] + "/" + kd.TOOL_FILE)]
 NOT_IMPORTED = ("the kit's Wine prefix %(data)s/wine could not be given its settings; the tool "
                 "does not start\n")
+REFUSED = "the kit's Wine prefix cannot be used: %s; the tool does not start\n"
+
+
+def settings(pairs, registry=False):
+    """The kit's Wine settings as the launcher imports them, or as Wine's system.reg holds them."""
+    bus = ("System\\\\CurrentControlSet\\\\Services\\\\winebus" if registry else
+           "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\winebus")
+    key, slash = ("[%s] 1\n", "\\\\") if registry else ("[%s]\n", "\\")
+    return ("" if registry else "REGEDIT4\n\n") + key % bus + '"Enable SDL"=dword:00000000\n' + "".join(
+        "\n" + key % (bus + slash + "Devices" + slash + pair) + '"Hidraw"=dword:00000001\n'
+        for pair in pairs)
+
+
+def fake_prefix(record="whole", registry="whole", linked=False):
+    """Plants a prefix made before: its record of the settings and its registry, each "whole",
+    "part" (the last receiver pair left out) or None; the record a link to such a file when
+    linked."""
+    def plant(caller, folders, data_home):
+        prefix = caller.own_folder(*data_home, "tamsu-pair-kit", "wine")
+        pairs = receiver_pairs(list)  # in the table's order, as the launcher writes them
+        for name, kind, text in (("tamsu-settings.reg", record, settings),
+                                 ("system.reg", registry, lambda p: settings(p, registry=True))):
+            if kind:
+                path = os.path.join(linked and name == "tamsu-settings.reg" and caller.work or
+                                    prefix, name)
+                with open(path, "w") as f:
+                    f.write(text(pairs if kind == "whole" else pairs[:-1]))
+                os.chown(path, *NOBODY)
+                if path != os.path.join(prefix, name):
+                    os.symlink(path, os.path.join(prefix, name))
+    return plant
+
+
+def planted(kind, name, mode=0o700, owner=NOBODY, target=None):
+    """Plants kind ("folder", "file", "fifo", "link" to target under work) at name (a path under
+    the data home: its parts)."""
+    def plant(caller, folders, data_home):
+        path = os.path.join(caller.own_folder(*data_home, *name[:-1]), name[-1])
+        if kind == "folder":
+            os.mkdir(path)
+        elif kind == "file":
+            open(path, "w").close()
+        elif kind == "fifo":
+            os.mkfifo(path)
+        else:
+            os.symlink(os.path.join(caller.work, target), path)
+            return
+        os.chmod(path, mode)
+        os.chown(path, *owner)
+    return plant
+
+
+def open_folder(caller, folders, data_home):
+    """The data home in a folder that everyone may change, as a non-sticky /tmp would be."""
+    shared = os.path.join(caller.work, data_home[0])
+    os.mkdir(shared)
+    os.chmod(shared, 0o777)
+
+
+def thirty_two_bit_tool(caller, folders, data_home):
+    """The tool built for i386, with Debian's 32-bit Wine loader hidden (wine64 alone)."""
+    with open(tool(caller.kit, "SOC"), "r+b") as image:
+        image.seek(0x3C)
+        image.seek(int.from_bytes(image.read(4), "little") + 4)
+        image.write((0x14C).to_bytes(2, "little"))
+    whiteouts = os.path.join(caller.work, "no-wine32")
+    os.mkdir(whiteouts)
+    os.mknod(os.path.join(whiteouts, "wine"), 0o600 | stat.S_IFCHR, os.makedev(0, 0))
+    return "lowerdir=%s:/usr/lib/wine" % whiteouts, "/usr/lib/wine"
+
+
+def root_home(caller, folders, data_home):
+    """A scratch layer over root's home, where a root run keeps its prefix."""
+    layers = [os.path.join(caller.work, part) for part in ("root-changes", "root-scratch")]
+    for layer in layers:
+        os.mkdir(layer, 0o700)
+    return "lowerdir=/root,upperdir=%s,workdir=%s" % tuple(layers), "/root"
+
+
+ROOT_DATA = "/root/.local/share/tamsu-pair-kit"
 # case: the caller's data home (folders under work; XDG_DATA_HOME unless under HOME/.local), Wine
 # (the "real" one, one "failing" every call, one that cannot be run at all, beside a prefix
 # already there, or none), variables, what each start runs, exit code, what standard error says
-# (a line, or the notice in that language).
+# (a line, or the notice in that language), and what is planted before (which may return an
+# overlay).
 WINDOWS_TOOLS = {
     # The user's own prefix (WINEPREFIX, or ~/.wine) never gets the kit's settings.
     "started-under-wine": (HOME + [".local", "share"], "real",
                            dict(LANG=EN, WINEPREFIX="%(work)s/home/own-prefix"),
-                           [ENDED + IMPORTED + STARTED], 0, None),
+                           [ENDED + IMPORTED + STARTED], 0, None, None),
     "second-start-keeps-the-prefix": (["data"], "real",
                                       dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
-                                      [ENDED + IMPORTED + STARTED, STARTED], 0, None),
+                                      [ENDED + IMPORTED + STARTED, STARTED], 0, None, None),
     # The data home made first, no prefix there yet (no wineserver to end); the import fails (a
     # prefix of another user's, for one), and nothing starts.
     "settings-not-imported": (HOME + ["new", "data"], "failing",
                               dict(LANG=EN, XDG_DATA_HOME="%(work)s/home/new/data"), [IMPORTED],
-                              0, NOT_IMPORTED),
+                              1, NOT_IMPORTED, None),
     "wine-cannot-run": (["data"], "unrunnable", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
-                        [[]], 0, NOT_IMPORTED),
-    # More variables than the settings' steps are given room for: refused, not cut.
+                        [[]], 1, NOT_IMPORTED, None),
+    # More variables than are handed on: refused, not cut, whatever the prefix holds.
     "environment-too-large": (HOME + ["data"], "failing", dict(
         LANG=EN, XDG_DATA_HOME="%(work)s/home/data", **{"V%d" % n: "" for n in range(1100)}),
-        [[]], 0, NOT_IMPORTED),
-    # A file where the kit's data folder goes: no lock, no settings, nothing starts.
+        [[]], 1, "the caller's environment has too many variables to hand on to Wine; the tool "
+        "does not start\n", fake_prefix()),
+    # A prefix made before: one that holds the settings starts at once; one whose record or
+    # registry lacks the last pair, or whose record is a link, is given them again.
+    "prefix-ready": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                     [STARTED], 0, None, fake_prefix()),
+    "record-lacks-a-pair": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                            [ENDED + IMPORTED], 1, NOT_IMPORTED, fake_prefix(record="part")),
+    "registry-lost-a-pair": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                             [ENDED + IMPORTED], 1, NOT_IMPORTED, fake_prefix(registry="part")),
+    "record-is-a-link": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                         [ENDED + IMPORTED], 1, NOT_IMPORTED, fake_prefix(linked=True)),
+    # Whatever has the import file's name is replaced, never followed or waited on.
+    "fifo-at-the-import-file": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                                [IMPORTED], 1, NOT_IMPORTED,
+                                planted("fifo", ["tamsu-pair-kit", "tamsu-settings.reg"], 0o600)),
+    "link-at-the-import-file": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                                [IMPORTED], 1, NOT_IMPORTED,
+                                planted("link", ["tamsu-pair-kit", "tamsu-settings.reg"],
+                                        target="home/kept")),
+    # The kit's folder and prefix are the caller's own real folders, on a path no one else may
+    # change: otherwise nothing runs.
     "data-folder-is-a-file": (HOME + ["filed"], "failing",
-                              dict(LANG=EN, XDG_DATA_HOME="%(work)s/home/filed"), [[]], 0,
-                              NOT_IMPORTED),
-    "no-wine": (HOME + [".local", "share"], None, dict(LANG=ZH), [[]], 1, "zh"),
+                              dict(LANG=EN, XDG_DATA_HOME="%(work)s/home/filed"), [[]], 1,
+                              REFUSED % "%(data)s is not a folder",
+                              planted("file", ["tamsu-pair-kit"])),
+    "data-folder-of-another-user": (["data"], "failing",
+                                    dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"), [[]], 1,
+                                    REFUSED % "%(data)s belongs to another user",
+                                    planted("folder", ["tamsu-pair-kit"], 0o755, (0, 0))),
+    "data-folder-open-to-all": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                                [[]], 1, REFUSED % "%(data)s may be written by other users",
+                                planted("folder", ["tamsu-pair-kit"], 0o777)),
+    "data-folder-is-a-link": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                              [[]], 1, REFUSED % "%(data)s is a symbolic link",
+                              planted("link", ["tamsu-pair-kit"], target="home")),
+    "prefix-is-a-link": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                         [[]], 1, REFUSED % "%(data)s/wine is a symbolic link",
+                         planted("link", ["tamsu-pair-kit", "wine"], target="home")),
+    "data-home-in-a-folder-open-to-all": (
+        ["shared", "data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/shared/data"), [[]],
+        1, REFUSED % "%(work)s/shared may be changed by other users", open_folder),
+    # sudo -E: root's prefix in root's own home, nothing of root's in the caller's.
+    "root-run-with-the-callers-home": (HOME + ["data"], "failing", dict(
+        LANG=EN, XDG_DATA_HOME="%(work)s/home/data"), [IMPORTED], 1, NOT_IMPORTED, root_home),
+    "32-bit-tool-with-64-bit-wine": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
+                                     [[]], 1, "en32", thirty_two_bit_tool),
+    "no-wine": (HOME + [".local", "share"], None, dict(LANG=ZH), [[]], 1, "zh", None),
 }
 
 
@@ -316,17 +441,15 @@ WINDOWS_TOOLS = {
 def test_windows_tool(caller, case):
     """A Windows tool starts under Wine as the caller, in a prefix of the kit's own whose bus
     driver reads hidraw; the settings are brought in once. Without Wine, a notice names it."""
-    data_home, wine, variables, runs, rc, said = WINDOWS_TOOLS[case]
+    data_home, wine, variables, runs, rc, said, plant = WINDOWS_TOOLS[case]
     assert os.path.isfile(WINE_STAND_IN), "no Windows stand-in was built (no mingw-w64 compiler?)"
     shutil.copy(WINE_STAND_IN, tool(caller.kit, "SOC"))
-    folders = dict(work=caller.work, kit=caller.kit,
-                   data=os.path.join(caller.work, *data_home, "tamsu-pair-kit"))
+    user = (0, 0) if plant is root_home else NOBODY
+    folders = dict(work=caller.work, kit=caller.kit, data=ROOT_DATA if user == (0, 0) else
+                   os.path.join(caller.work, *data_home, "tamsu-pair-kit"))
     variables = {name: value % folders for name, value in variables.items()}
     home = caller.own_folder(*HOME)
-    if case == "data-folder-is-a-file":
-        planted = os.path.join(caller.own_folder(*data_home), "tamsu-pair-kit")
-        os.close(os.open(planted, os.O_CREAT | os.O_WRONLY, 0o700))
-        os.chown(planted, *NOBODY)
+    overlay = plant(caller, folders, data_home) if plant else None
     if wine == "unrunnable":
         caller.unrunnable("wine", "wineserver")
         caller.own_folder(*data_home, "tamsu-pair-kit", "wine")
@@ -334,15 +457,17 @@ def test_windows_tool(caller, case):
         caller.record_wine(real=wine == "real")
     else:
         caller.hide("wine")
-    overlay = kit_prefix_overlay(caller, data_home) if wine == "real" else ("", "")
+    if wine == "real":
+        overlay = kit_prefix_overlay(caller, data_home)
     sysfs, dev = receiver_and_foreign_device(caller.work), dev_folder(caller.work, OPEN)
     for expected in runs:
         open(os.path.join(caller.work, "wine.log"), "w").close()
-        run = caller.run_launcher(sysfs, dev, overlay=overlay, HOME=home, **variables)
-        assert run.returncode == rc
+        run = caller.run_launcher(sysfs, dev, user=user, overlay=overlay or ("", ""), HOME=home,
+                                  **variables)
+        assert run.returncode == rc, run.stderr
         assert caller.log("wine.log") == "".join(
             "uid=%d leader=%s cwd=%s WINEPREFIX=%s : %s\n" % (
-                NOBODY[0], "yes" if (cwd, command) in STARTED else "no", cwd % folders,
+                user[0], "yes" if (cwd, command) in STARTED else "no", cwd % folders,
                 folders["data"] + "/wine", command % folders) for cwd, command in expected)
     if said:
         assert ("%s: %s\n" % kd.WINE_NOTICES[said] if said in kd.WINE_NOTICES
@@ -350,15 +475,21 @@ def test_windows_tool(caller, case):
     if wine == "real":
         assert started_tools(caller.kit) == SAW % (",".join(p + ":1" for p in receiver_pairs()),
                                                    caller.kit.replace("/", "\\")) * len(runs)
+        # Wine's menu builder kept out of the caller's menus.
+        assert not os.path.exists(os.path.join(home, ".local", "share", "applications"))
     else:
         expect_nothing_started(caller.kit)
     # The folders on the way to the prefix are the caller's alone, as the XDG rules ask.
-    chain = data_home + ["tamsu-pair-kit"] if wine else []
+    chain = data_home + ["tamsu-pair-kit"] if wine and not plant else []
     for depth in range(1, len(chain) + 1):
         made = os.stat(os.path.join(caller.work, *chain[:depth]))
         assert (made.st_uid, made.st_mode & 0o777) == (NOBODY[0], 0o700), chain[:depth]
     assert not os.path.exists(os.path.join(home, "own-prefix"))
     assert not os.path.exists(os.path.join(home, ".wine"))
+    assert not os.path.exists(os.path.join(home, "kept")), "a link at the import file followed"
+    # Nothing of root's in the caller's home.
+    assert [os.path.join(top, name) for top, folders_, files in os.walk(home)
+            for name in folders_ + files if os.lstat(os.path.join(top, name)).st_uid == 0] == []
 
 
 # --- Faults: the launcher's surroundings fail it ----------------------------------------------

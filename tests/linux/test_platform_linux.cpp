@@ -1,10 +1,13 @@
 #include "base_directory.h"
 #include "device_rule_linux.h"
+#include "device_rules.h"
 #include "platform.h"
 #include "process_linux.h"
 #include "run_text_linux.h"
 #include "text_linux.h"
+#include "windows_program_linux.h"
 #include "wine_linux.h"
+#include "wine_prefix_linux.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -19,6 +23,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -300,7 +305,9 @@ class WineFiles : public testing::Test
     std::string Write(const std::string& name, const std::string& bytes, mode_t mode = 0644)
     {
         const std::string path = folder_ + "/" + name;
-        mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+        for (size_t slash = folder_.size() + 1;
+             (slash = path.find('/', slash)) != std::string::npos; ++slash)
+            mkdir(path.substr(0, slash).c_str(), 0755);
         std::ofstream(path, std::ios::binary) << bytes;
         chmod(path.c_str(), mode);
         return path;
@@ -308,8 +315,9 @@ class WineFiles : public testing::Test
     std::string folder_;
 };
 
-// "MZ", e_lfanew at 0x3C, little-endian, and "PE\0\0" where it points when pe.
-std::string Image(uint32_t lfanew, size_t size, bool pe, char first = 'M')
+// "MZ", e_lfanew at 0x3C, little-endian, and "PE\0\0" where it points when pe, followed by the
+// file header's Machine when it fits.
+std::string Image(uint32_t lfanew, size_t size, bool pe, char first = 'M', uint16_t machine = 0x14C)
 {
     std::string bytes(size, '\0');
     bytes[0] = first;
@@ -318,6 +326,20 @@ std::string Image(uint32_t lfanew, size_t size, bool pe, char first = 'M')
         bytes[0x3C + i] = static_cast<char>(lfanew >> (8 * i));
     if (pe && lfanew + 4 <= size)
         bytes.replace(lfanew, 4, "PE\0\0", 4);
+    if (pe && lfanew + 6 <= size)
+        bytes.replace(lfanew + 4, 2, {static_cast<char>(machine), static_cast<char>(machine >> 8)});
+    return bytes;
+}
+
+// An ELF header's first 20 bytes: class (1: 32-bit, 2: 64-bit) and e_machine (3: i386, 62:
+// x86-64).
+std::string Elf(char elfClass, char machine)
+{
+    std::string bytes = "\x7F"
+                        "ELF" +
+                        std::string(16, '\0');
+    bytes[4] = elfClass;
+    bytes[18] = machine;
     return bytes;
 }
 
@@ -327,20 +349,112 @@ TEST_F(WineFiles, WindowsProgramIsAnMzHeaderLeadingToPe)
     {
         const char* name;
         std::string bytes;
-        bool windows;
+        uint16_t machine; // 0: not a Windows program
     } cases[] = {
-        {"pe", Image(0x80, 0x200, true), true},
-        {"signature-at-the-very-end", Image(0x1FC, 0x200, true), true},
-        {"signature-past-64-kib", Image(0x10080, 0x10100, true), true},
-        {"mz-without-pe", Image(0x80, 0x200, false), false},
-        {"pe-without-mz", Image(0x80, 0x200, true, 'Z'), false},
-        {"lfanew-past-the-end", Image(0x200, 0x200, false), false},
-        {"truncated", Image(0x80, 0x200, true).substr(0, 0x3E), false},
-        {"elf", "\x7F" + std::string("ELF") + std::string(0x100, '\x02'), false},
-        {"script", "#!/bin/sh\necho MZ PE\n" + std::string(0x100, ' '), false},
+        {"pe", Image(0x80, 0x200, true), 0x14C},
+        {"x86-64", Image(0x80, 0x200, true, 'M', 0x8664), 0x8664},
+        {"file-header-at-the-very-end", Image(0x1FA, 0x200, true), 0x14C},
+        {"signature-past-64-kib", Image(0x10080, 0x10100, true), 0x14C},
+        {"no-room-for-the-machine", Image(0x1FC, 0x200, true), 0},
+        {"mz-without-pe", Image(0x80, 0x200, false), 0},
+        {"pe-without-mz", Image(0x80, 0x200, true, 'Z'), 0},
+        {"lfanew-past-the-end", Image(0x200, 0x200, false), 0},
+        {"truncated", Image(0x80, 0x200, true).substr(0, 0x3E), 0},
+        {"elf", "\x7F" + std::string("ELF") + std::string(0x100, '\x02'), 0},
+        {"script", "#!/bin/sh\necho MZ PE\n" + std::string(0x100, ' '), 0},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(IsWindowsProgram(Write(c.name, c.bytes).c_str()), c.windows) << c.name;
+        EXPECT_EQ(WindowsProgramMachine(Write(c.name, c.bytes).c_str()), c.machine) << c.name;
+}
+
+TEST_F(WineFiles, WineRunsWhatItsLoadersOrWindowsSideCanRun)
+{
+    const std::string script = "#!/bin/sh\n", elf32 = Elf(1, 3), elf64 = Elf(2, 62);
+    const struct
+    {
+        const char* packaging;
+        std::vector<std::pair<const char*, std::string>> files; // the first is wine
+        bool i386;
+        bool amd64;
+    } cases[] = {
+        {"debian-both",
+         {{"bin/wine", script}, {"lib/wine/wine", elf32}, {"lib/wine/wine64", elf64}},
+         true,
+         true},
+        {"debian-wine64-alone", {{"bin/wine", script}, {"lib/wine/wine64", elf64}}, false, true},
+        {"debian-wine32-alone", {{"bin/wine", script}, {"lib/wine/wine", elf32}}, true, false},
+        {"upstream-pair", {{"bin/wine", elf32}, {"bin/wine64", elf64}}, true, true},
+        {"upstream-32-bit-alone", {{"bin/wine", elf32}, {"bin/wine64", script}}, true, false},
+        {"wow64", {{"bin/wine", elf64}, {"lib/wine/i386-windows/ntdll.dll", "MZ"}}, true, true},
+        {"wow64-lib64",
+         {{"bin/wine", elf64}, {"lib64/wine/i386-windows/ntdll.dll", "MZ"}},
+         true,
+         true},
+        {"64-bit-alone",
+         {{"bin/wine", elf64}, {"lib/wine/i386-windows/zlib1.dll", "MZ"}},
+         false,
+         true},
+        {"32-bit-class-with-x86-64-machine", {{"bin/wine", Elf(1, 62)}}, false, false},
+    };
+    for (const auto& c : cases)
+    {
+        for (const auto& [name, bytes] : c.files)
+            Write(std::string(c.packaging) + "/" + name, bytes, 0755);
+        // Through a link, as /usr/bin/wine is one.
+        const std::string wine = folder_ + "/" + c.packaging + "-wine";
+        ASSERT_EQ(symlink((folder_ + "/" + c.packaging + "/bin/wine").c_str(), wine.c_str()), 0);
+        EXPECT_EQ(WineRunsMachine(wine.c_str(), kMachineI386), c.i386) << c.packaging;
+        EXPECT_EQ(WineRunsMachine(wine.c_str(), kMachineAmd64), c.amd64) << c.packaging;
+        // Another processor's program is left to Wine.
+        EXPECT_TRUE(WineRunsMachine(wine.c_str(), 0xAA64)) << c.packaging;
+    }
+}
+
+// Wine's system.reg text of the settings' keys, each name's case as given by upper.
+std::string Registry(bool upper, const std::string& sdl = "dword:00000000", size_t pairs = 99,
+                     const std::string& hidraw = "dword:00000001")
+{
+    UsbDeviceId ids[kMaxReceiverUsbIds];
+    const size_t count = ListReceiverUsbIds(ids, kMaxReceiverUsbIds);
+    const std::string bus = upper ? "SYSTEM\\\\CurrentControlSet\\\\Services\\\\WINEBUS"
+                                  : "System\\\\CurrentControlSet\\\\Services\\\\winebus";
+    std::string text = "WINE REGISTRY Version 2\n\n[" + bus + "] 1796855128\n#time=1dd\n" +
+                       "\"Description\"=\"Wine HID bus driver\"\n\"" +
+                       (upper ? "ENABLE SDL" : "Enable SDL") + "\"=" + sdl + "\n\n";
+    for (size_t i = 0; i < count && i < pairs; ++i)
+    {
+        char key[32];
+        snprintf(key, sizeof key, "%04x/%04x", ids[i].vendor, ids[i].product);
+        text += "[" + bus + "\\\\Devices\\\\" + key + "] 1796855128\n\"Hidraw\"=" + hidraw + "\n\n";
+    }
+    return text + "[System\\\\Other] 1\n\"Hidraw\"=dword:00000001\n";
+}
+
+TEST_F(WineFiles, RegistryHoldsEverySettingOrNot)
+{
+    UsbDeviceId ids[kMaxReceiverUsbIds];
+    const size_t pairs = ListReceiverUsbIds(ids, kMaxReceiverUsbIds);
+    const struct
+    {
+        const char* name;
+        std::string text;
+        bool holds;
+    } cases[] = {
+        {"as-imported", Registry(false), true},
+        {"names-in-other-case", Registry(true), true},
+        // Past the first piece that is read: a megabyte of other keys first.
+        {"after-a-megabyte", std::string(1 << 20, '\n') + Registry(false), true},
+        {"sdl-on", Registry(false, "dword:00000001"), false},
+        {"last-pair-missing", Registry(false, "dword:00000000", pairs - 1), false},
+        {"hidraw-off", Registry(false, "dword:00000000", 99, "dword:00000000"), false},
+        {"empty", "", false},
+    };
+    for (const auto& c : cases)
+    {
+        const int fd = open(Write(c.name, c.text).c_str(), O_RDONLY);
+        EXPECT_EQ(RegistryHoldsSettings(fd), c.holds) << c.name;
+        close(fd);
+    }
 }
 
 TEST_F(WineFiles, WineIsDebiansOrTheFirstInAbsolutePathEntries)
@@ -381,7 +495,7 @@ TEST_F(WineFiles, WineIsDebiansOrTheFirstInAbsolutePathEntries)
     ASSERT_EQ(chdir("/"), 0);
 }
 
-TEST(WineLinux, KitPrefixUnderTheDataHome)
+TEST(WinePrefix, KitPrefixUnderTheDataHome)
 {
     const struct
     {

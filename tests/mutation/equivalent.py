@@ -31,12 +31,12 @@ EQUIVALENT = [
     Equivalent("detect/receiver_nodes_linux.cpp", "return false;", "false -> true",
                "every HID device name has the kernel's shape, so the check never fails",
                occurrence=0),
-    Equivalent("launch/wine_linux.cpp", "return false;", "false -> true",
+    Equivalent("launch/wine_prefix_linux.cpp", "return false;", "false -> true",
                "the path comes from a buffer of the same size, bounded: it always fits",
                function="MakeFolders"),
-    Equivalent("launch/wine_linux.cpp", "if (fd < 0)", "0 -> 1",
+    Equivalent("launch/windows_program_linux.cpp", "if (fd < 0)", "0 -> 1",
                "the launcher's standard descriptors are open (PrepareProcess fills closed ones), "
-               "so open never gives 0", function="IsWindowsProgram"),
+               "so open never gives 0", function="WindowsProgramMachine"),
     Equivalent("detect/hid_scan_linux.cpp", "constexpr size_t kAttributeBytes = 32;", "32 -> 31",
                "the number attributes sysfs gives hold 3 bytes (\"%02x\\n\", \"%2d\\n\"); only a "
                "text of 30 bytes or more would tell the bound"),

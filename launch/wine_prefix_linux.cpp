@@ -1,0 +1,470 @@
+#include "wine_prefix_linux.h"
+
+#include "bounded_format.h"
+#include "device_rules.h"
+#include "error_output_linux.h"
+#include "process_linux.h"
+#include "text_linux.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+// The kit's folder in the user's data home, and the prefix in it.
+const char kKitDataFolder[] = "tamsu-pair-kit";
+const char kPrefixFolder[] = "wine";
+// What OpenFolderAt says of a name that is not there.
+const char kMissing[] = "does not exist";
+// The settings file: written in the kit's folder for the import, and kept in the prefix as the
+// record of what was brought in (written as a draft, then renamed over the old one).
+const char kSettingsFile[] = "tamsu-settings.reg";
+const char kRecordDraft[] = "tamsu-settings.reg.new";
+// Wine's text of the HKEY_LOCAL_MACHINE hive.
+const char kRegistryFile[] = "system.reg";
+// The bus driver's key and one key per receiver pair fit with room to spare.
+constexpr size_t kSettingsBytes = 4096;
+
+void SayRefused(const char* path, const char* why)
+{
+    char shown[PATH_MAX];
+    char line[PATH_MAX + 128];
+    QuoteControlBytes(path, shown, sizeof shown);
+    FormatBoundedA(line, sizeof line,
+                   "the kit's Wine prefix cannot be used: %s %s; the tool does not start\n", shown,
+                   why);
+    WriteText(STDERR_FILENO, line);
+}
+
+// HOME when it is an absolute path, else the user's home in the password database.
+const char* HomeFolder()
+{
+    const char* home = getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return home;
+    const passwd* entry = getpwuid(getuid());
+    return entry != nullptr ? entry->pw_dir : nullptr;
+}
+
+// Each missing folder of the absolute path, mode 0700 as the XDG rules ask.
+bool MakeFolders(const char* path)
+{
+    char partial[PATH_MAX];
+    if (!FormatBoundedA(partial, sizeof partial, "%s", path))
+        return false;
+    for (char* slash = strchr(partial + 1, '/');; slash = strchr(slash + 1, '/'))
+    {
+        if (slash != nullptr)
+            *slash = '\0';
+        if (mkdir(partial, 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash == nullptr)
+            return true;
+        *slash = '/';
+    }
+}
+
+// Opens name in the folder at when it is a real folder, not a link to one; else -1 with why.
+int OpenFolderAt(int at, const char* name, const char** why)
+{
+    const int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0)
+        return fd;
+    struct stat status;
+    if (fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+        *why = errno == ENOENT ? kMissing : "cannot be read";
+    else if (S_ISLNK(status.st_mode))
+        *why = "is a symbolic link";
+    else
+        *why = S_ISDIR(status.st_mode) ? "cannot be opened" : "is not a folder";
+    return -1;
+}
+
+// Why the folder fd may not hold the kit's prefix of the user the launcher runs as, or nullptr.
+const char* OwnFolderFault(int fd)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return "cannot be read";
+    if (status.st_uid != geteuid())
+        return "belongs to another user";
+    // An ACL that lets others write shows in the group bits, which hold its mask.
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return "may be written by other users";
+    return nullptr;
+}
+
+// Why another user could move a folder out of fd, or put another in its place: fd is neither
+// root's nor the user's, or others may write it and it is not sticky. nullptr when none can.
+const char* SharedFolderFault(int fd)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return "cannot be read";
+    if (status.st_uid != 0 && status.st_uid != geteuid())
+        return "belongs to another user";
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (status.st_mode & S_ISVTX) == 0)
+        return "may be changed by other users";
+    return nullptr;
+}
+
+// Opens the data home (made when missing) by its real path, each folder from the root on
+// checked by SharedFolderFault: then no other user can swap the kit's folder, or one on the way
+// to it, after the checks, and the prefix's path that Wine is given names what was checked.
+// -1 after the line that names the folder and why.
+int OpenDataHome(const char* path)
+{
+    char real[PATH_MAX];
+    if (!MakeFolders(path) || realpath(path, real) == nullptr)
+    {
+        SayRefused(path, "cannot be made");
+        return -1;
+    }
+    char walked[PATH_MAX] = "/";
+    int fd = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const char* why = fd < 0 ? "cannot be read" : SharedFolderFault(fd);
+    for (char* name = strtok(real, "/"); name != nullptr && why == nullptr;
+         name = strtok(nullptr, "/"))
+    {
+        const size_t used = strlen(walked);
+        FormatBoundedA(walked + used, sizeof walked - used, "%s%s", used > 1 ? "/" : "", name);
+        const int next = OpenFolderAt(fd, name, &why);
+        close(fd);
+        fd = next;
+        if (fd >= 0)
+            why = SharedFolderFault(fd);
+    }
+    if (why == nullptr)
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    SayRefused(walked, why);
+    return -1;
+}
+
+// The kit's prefix in the kit's folder kitFd, checked as the user's own: its descriptor; -1 with
+// missing set when there is none yet, or -1 after the line that says why it cannot be used.
+int OpenPrefix(int kitFd, const char* prefix, bool* missing)
+{
+    const char* why = nullptr;
+    const int fd = OpenFolderAt(kitFd, kPrefixFolder, &why);
+    *missing = why == kMissing;
+    if (fd >= 0)
+        why = OwnFolderFault(fd);
+    if (why == nullptr || *missing)
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    SayRefused(prefix, why);
+    return -1;
+}
+
+// Opens name in the folder at for reading when it is a regular file there (a link is not
+// followed, a FIFO does not block); else -1.
+int OpenRegularFileAt(int at, const char* name)
+{
+    const int fd = openat(at, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat status;
+    if (fd >= 0 && (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)))
+    {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True when name in the folder at is a regular file that holds exactly text.
+bool FileHolds(int at, const char* name, const char* text)
+{
+    const int fd = OpenRegularFileAt(at, name);
+    if (fd < 0)
+        return false;
+    char held[kSettingsBytes + 1];
+    const ssize_t length = read(fd, held, sizeof held);
+    close(fd);
+    return length >= 0 && static_cast<size_t>(length) == strlen(text) &&
+           memcmp(held, text, static_cast<size_t>(length)) == 0;
+}
+
+// A new file name in the folder at, mode 0600, holding text: whatever had that name (a FIFO, a
+// link) is removed first, and the file made with O_EXCL, so that nothing else is written.
+bool WriteNewFile(int at, const char* name, const char* text)
+{
+    if (unlinkat(at, name, 0) != 0 && errno != ENOENT)
+        return false;
+    const int fd = openat(at, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const size_t length = strlen(text);
+    const bool whole = write(fd, text, length) == static_cast<ssize_t>(length);
+    return close(fd) == 0 && whole;
+}
+
+// The registry's keys that the settings name, as system.reg writes them (relative to
+// HKEY_LOCAL_MACHINE, each backslash doubled): the bus first, then each receiver pair's.
+size_t FormatSettingsKeys(char keys[][96], size_t capacity)
+{
+    UsbDeviceId ids[kMaxReceiverUsbIds];
+    const size_t count = ListReceiverUsbIds(ids, kMaxReceiverUsbIds);
+    if (count + 1 > capacity)
+        return 0;
+    FormatBoundedA(keys[0], 96, "System\\\\CurrentControlSet\\\\Services\\\\winebus");
+    for (size_t i = 0; i < count; ++i)
+    {
+        // Four hex digits each: the fifth of 0x10000 + id is the '1' skipped.
+        char vendor[8];
+        char product[8];
+        FormatBoundedA(vendor, sizeof vendor, "%x", 0x10000u + ids[i].vendor);
+        FormatBoundedA(product, sizeof product, "%x", 0x10000u + ids[i].product);
+        FormatBoundedA(keys[i + 1], 96, "%s\\\\Devices\\\\%s/%s", keys[0], vendor + 1, product + 1);
+    }
+    return count + 1;
+}
+
+// One line of system.reg: a key's line ("[name] time") makes key the index of that key among
+// keys, or -1; a value's line of a key of the settings that holds its value sets its bit in
+// found.
+void ReadRegistryLine(const char* line, size_t length, const char keys[][96], size_t count,
+                      int* key, uint64_t* found)
+{
+    if (length > 0 && line[0] == '[')
+    {
+        const char* end = static_cast<const char*>(memchr(line, ']', length));
+        *key = -1;
+        for (size_t i = 0; i < count && end != nullptr; ++i)
+        {
+            if (static_cast<size_t>(end - line - 1) == strlen(keys[i]) &&
+                strncasecmp(line + 1, keys[i], strlen(keys[i])) == 0)
+                *key = static_cast<int>(i);
+        }
+        return;
+    }
+    if (*key < 0)
+        return;
+    // The name without case, as the registry compares names; the value as Wine writes it.
+    const char* name = *key == 0 ? "\"Enable SDL\"=" : "\"Hidraw\"=";
+    const char* value = *key == 0 ? "dword:00000000" : "dword:00000001";
+    const size_t nameLength = strlen(name);
+    if (length == nameLength + strlen(value) && strncasecmp(line, name, nameLength) == 0 &&
+        memcmp(line + nameLength, value, strlen(value)) == 0)
+        *found |= uint64_t{1} << *key;
+}
+
+// Brings the settings into the prefix: a wineserver already running the prefix ends first (its
+// bus driver read the old ones), `wine reg import` makes the prefix when it is missing and
+// imports them, and the wineserver is let end, since the bus driver reads them when Wine's
+// services start. wineserver is the one beside wine. The import file is written in the kit's
+// folder (kitFd), for reg reads it from the current folder (Wine takes an absolute Linux path
+// for one on the current drive). Then the prefix keeps the record of what it was given.
+bool ImportSettings(const char* wine, const char* prefix, int kitFd, char* const variables[],
+                    const char* settings, bool missing)
+{
+    char server[PATH_MAX];
+    FormatBoundedA(server, sizeof server, "%s", wine);
+    *strrchr(server, '/') = '\0';
+    if (!FormatBoundedA(server + strlen(server), sizeof server - strlen(server), "/wineserver"))
+        return false;
+    // Quiet, and no Mono or Gecko installer while the prefix is made: a pairing tool needs
+    // neither, and their dialog would stand before it on the first start.
+    char quiet[] = "WINEDEBUG=-all";
+    char overrides[] = "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d";
+    char* importVariables[8] = {quiet, overrides};
+    size_t used = 2;
+    for (char* const* variable = variables; *variable != nullptr && used + 1 < 8; ++variable)
+        importVariables[used++] = *variable;
+    importVariables[used] = nullptr;
+    char* environment[kEnvironmentEntries];
+    if (!EnvironmentWith(importVariables, environment, kEnvironmentEntries))
+        return false;
+    char end[] = "-k", wait[] = "-w", reg[] = "reg", verb[] = "import";
+    char* const ending[] = {server, end, nullptr};
+    char* const importing[] = {const_cast<char*>(wine), reg, verb, const_cast<char*>(kSettingsFile),
+                               nullptr};
+    char* const waiting[] = {server, wait, nullptr};
+    if (!missing)
+        RunProcess(server, ending, environment);
+    const bool imported = WriteNewFile(kitFd, kSettingsFile, settings) && fchdir(kitFd) == 0 &&
+                          RunProcess(wine, importing, environment) == 0;
+    RunProcess(server, waiting, environment);
+    unlinkat(kitFd, kSettingsFile, 0);
+    if (!imported)
+        return false;
+    // The prefix Wine made is checked as one found.
+    const int prefixFd = OpenPrefix(kitFd, prefix, &missing);
+    if (prefixFd < 0)
+        return false;
+    const bool recorded = WriteNewFile(prefixFd, kRecordDraft, settings) &&
+                          renameat(prefixFd, kRecordDraft, prefixFd, kSettingsFile) == 0;
+    close(prefixFd);
+    return recorded;
+}
+
+// The settings brought into the prefix unless it holds them: its record, and its registry.
+bool ApplySettings(const char* wine, const char* prefix, int kitFd, char* const variables[])
+{
+    char settings[kSettingsBytes];
+    if (!FormatWineSettings(settings, sizeof settings))
+        return false;
+    bool missing = false;
+    int prefixFd = OpenPrefix(kitFd, prefix, &missing);
+    if (prefixFd < 0 && !missing)
+        return false;
+    if (prefixFd >= 0 && FileHolds(prefixFd, kSettingsFile, settings))
+    {
+        const int registry = OpenRegularFileAt(prefixFd, kRegistryFile);
+        const bool held = registry >= 0 && RegistryHoldsSettings(registry);
+        if (registry >= 0)
+            close(registry);
+        if (held)
+        {
+            close(prefixFd);
+            return true;
+        }
+    }
+    if (prefixFd >= 0)
+        close(prefixFd);
+    if (ImportSettings(wine, prefix, kitFd, variables, settings, missing))
+        return true;
+    char shown[PATH_MAX];
+    char line[PATH_MAX + 96];
+    QuoteControlBytes(prefix, shown, sizeof shown);
+    FormatBoundedA(line, sizeof line,
+                   "the kit's Wine prefix %s could not be given its settings; the tool does not "
+                   "start\n",
+                   shown);
+    WriteText(STDERR_FILENO, line);
+    return false;
+}
+
+} // namespace
+
+bool KitWinePrefix(const char* dataHome, const char* home, char* out, size_t capacity)
+{
+    if (dataHome != nullptr && dataHome[0] == '/')
+        return FormatBoundedA(out, capacity, "%s/%s/%s", dataHome, kKitDataFolder, kPrefixFolder);
+    if (home != nullptr && home[0] == '/')
+        return FormatBoundedA(out, capacity, "%s/.local/share/%s/%s", home, kKitDataFolder,
+                              kPrefixFolder);
+    return false;
+}
+
+bool LocateKitPrefix(char* prefix, size_t prefixCapacity, char* home, size_t homeCapacity)
+{
+    home[0] = '\0';
+    if (geteuid() != 0)
+        return KitWinePrefix(getenv("XDG_DATA_HOME"), HomeFolder(), prefix, prefixCapacity);
+    const passwd* root = getpwuid(0);
+    return root != nullptr && root->pw_dir[0] == '/' &&
+           FormatBoundedA(home, homeCapacity, "%s", root->pw_dir) &&
+           KitWinePrefix(nullptr, home, prefix, prefixCapacity);
+}
+
+bool FormatWineSettings(char* out, size_t capacity)
+{
+    // The SDL backend off, for Wine 8.0 starts only that one when libSDL2 is installed, and
+    // never reads hidraw; and for newer Wine, which hides a hidraw node whose first collection
+    // is a keyboard or mouse, hidraw asked for every receiver pair (Devices\<vid>/<pid>,
+    // "Hidraw"=1; 8.0 reads no such key).
+    static const char kBus[] = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\winebus";
+    if (!FormatBoundedA(out, capacity, "REGEDIT4\n\n[%s]\n\"Enable SDL\"=dword:00000000\n", kBus))
+        return false;
+    UsbDeviceId ids[kMaxReceiverUsbIds];
+    const size_t count = ListReceiverUsbIds(ids, kMaxReceiverUsbIds);
+    for (size_t i = 0; i < count; ++i)
+    {
+        char vendor[8];
+        char product[8];
+        FormatBoundedA(vendor, sizeof vendor, "%x", 0x10000u + ids[i].vendor);
+        FormatBoundedA(product, sizeof product, "%x", 0x10000u + ids[i].product);
+        const size_t used = strlen(out);
+        if (!FormatBoundedA(out + used, capacity - used,
+                            "\n[%s\\Devices\\%s/%s]\n\"Hidraw\"=dword:00000001\n", kBus, vendor + 1,
+                            product + 1))
+            return false;
+    }
+    return true;
+}
+
+bool RegistryHoldsSettings(int fd)
+{
+    char keys[kMaxReceiverUsbIds + 1][96];
+    const size_t count = FormatSettingsKeys(keys, kMaxReceiverUsbIds + 1);
+    // Read in pieces: the file is a megabyte or two; a line longer than a piece (none of the
+    // settings' is) is dropped.
+    static char piece[65536];
+    size_t kept = 0;
+    int key = -1;
+    uint64_t found = 0;
+    for (;;)
+    {
+        const ssize_t length = read(fd, piece + kept, sizeof piece - kept);
+        if (length < 0 && errno == EINTR)
+            continue;
+        if (length < 0)
+            return false;
+        const size_t end = kept + static_cast<size_t>(length);
+        size_t start = 0;
+        for (const char* newline; (newline = static_cast<const char*>(
+                                       memchr(piece + start, '\n', end - start))) != nullptr;)
+        {
+            ReadRegistryLine(piece + start, static_cast<size_t>(newline - piece) - start, keys,
+                             count, &key, &found);
+            start = static_cast<size_t>(newline - piece) + 1;
+        }
+        if (length == 0)
+        {
+            ReadRegistryLine(piece + start, end - start, keys, count, &key, &found);
+            break;
+        }
+        kept = end - start;
+        if (kept == sizeof piece)
+            kept = 0;
+        memmove(piece, piece + start, kept);
+    }
+    return count > 0 && found == (uint64_t{1} << count) - 1;
+}
+
+bool PrepareKitPrefix(const char* wine, const char* prefix, char* const variables[])
+{
+    // <data home>/tamsu-pair-kit/wine: the data home and the kit's folder.
+    char dataHome[PATH_MAX];
+    char kitFolder[PATH_MAX];
+    if (!FormatBoundedA(kitFolder, sizeof kitFolder, "%s", prefix))
+        return false;
+    *strrchr(kitFolder, '/') = '\0';
+    FormatBoundedA(dataHome, sizeof dataHome, "%s", kitFolder);
+    *strrchr(dataHome, '/') = '\0';
+    const int homeFd = OpenDataHome(dataHome);
+    if (homeFd < 0)
+        return false;
+    const char* why = "cannot be made";
+    const int kitFd = mkdirat(homeFd, kKitDataFolder, 0700) == 0 || errno == EEXIST
+                          ? OpenFolderAt(homeFd, kKitDataFolder, &why)
+                          : -1;
+    close(homeFd);
+    if (kitFd >= 0)
+        why = OwnFolderFault(kitFd);
+    if (why != nullptr)
+    {
+        if (kitFd >= 0)
+            close(kitFd);
+        SayRefused(kitFolder, why);
+        return false;
+    }
+    // One launcher at a time: a second one started meanwhile waits, then finds the settings.
+    const bool prepared =
+        flock(kitFd, LOCK_EX) == 0 && ApplySettings(wine, prefix, kitFd, variables);
+    close(kitFd);
+    return prepared;
+}
