@@ -162,7 +162,7 @@ bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity)
     for (; text != nullptr && *text != L'\0'; ++text)
     {
         const char32_t c = static_cast<char32_t>(*text);
-        const bool rawByte = c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF;
+        const bool rawByte = c >= kEscapeBase + 0x80 && c < kEscapeBase + 0x100;
         const unsigned byte = rawByte ? c - kEscapeBase : c;
         wchar_t quoted[5] = {*text};
         if (rawByte || c < 0x20 || (c >= 0x7F && c <= 0x9F))
@@ -177,7 +177,7 @@ bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity)
             quoted[1] = L'\\';
         }
         const size_t length = wcslen(quoted);
-        if (used + length >= capacity)
+        if (capacity - used <= length)
         {
             out[used] = L'\0';
             return false;
