@@ -270,8 +270,8 @@ class Caller:
     def log(self, name):
         return _read(os.path.join(self.work, name))
 
-    def run_launcher(self, sysfs, dev, *prefix, user=NOBODY, cwd=None, overlay=("", ""),
-                     **variables):
+    def start_launcher(self, sysfs, dev, *prefix, user=NOBODY, cwd=None, overlay=("", ""),
+                       **variables):
         """The kit's launcher, started through prefix, as user (nobody unless given) with only
         those variables (HOME=/ unless given), on the sysfs tree sysfs with the /dev folder dev,
         and an overlay (options, folder) when given."""
@@ -279,7 +279,11 @@ class Caller:
         return start(["unshare", "--mount", "--propagation", "private", "--pid", "--fork",
                       "--mount-proc", "--", "sh", "-c", UNPRIVILEGED, "sh", self.bin,
                       "%d:%d" % user, sysfs, dev, *overlay, *prefix,
-                      os.path.join(self.kit, kd.LINUX_LAUNCHER)], cwd=cwd, **variables).finish()
+                      os.path.join(self.kit, kd.LINUX_LAUNCHER)], cwd=cwd, **variables)
+
+    def run_launcher(self, *args, **kwargs):
+        """start_launcher's run, to its end."""
+        return self.start_launcher(*args, **kwargs).finish()
 
     def own_folder(self, *parts):
         """A folder under work that the caller owns, and each folder on the way to it."""
@@ -290,15 +294,15 @@ class Caller:
             os.chown(path, *NOBODY)
         return path
 
-    def record_wine(self, real=True):
+    def record_wine(self, real=True, failing="exit 1"):
         """wine and wineserver over Debian's, which record in wine.log who ran them, whether as
         a session's leader, in which folder and prefixes, with what arguments, and then run the
-        real ones, or fail."""
+        real ones, or fail (as the shell command failing says)."""
         self.new_log(os.path.join(self.work, "wine.log"))
         for name in ("wine", "wineserver"):
             run = "exec " + os.path.realpath(os.path.join("/usr/bin", name)) + ' "$@"'
             write_program(os.path.join(self.bin, name),
-                          WINE_RECORDER % (name, self.work, run if real else "exit 1"))
+                          WINE_RECORDER % (name, self.work, run if real else failing))
 
     def unrunnable(self, *names):
         """Programs of those names over Debian's that cannot be run: their interpreter is

@@ -492,6 +492,18 @@ def test_windows_tool(caller, case):
             for name in folders_ + files if os.lstat(os.path.join(top, name)).st_uid == 0] == []
 
 
+def test_one_launcher_prepares_the_prefix_at_a_time(caller):
+    """Two launchers at once: the second's import waits until the first's steps have ended."""
+    shutil.copy(WINE_STAND_IN, tool(caller.kit, "SOC"))
+    caller.record_wine(real=False, failing='[ "$1" != reg ] || sleep 1; exit 1')
+    sysfs, dev = receiver_and_foreign_device(caller.work), dev_folder(caller.work, OPEN)
+    runs = [caller.start_launcher(sysfs, dev, HOME=caller.own_folder(*HOME), LANG=EN)
+            for _ in range(2)]
+    assert [run.finish().returncode for run in runs] == [1, 1]
+    assert [line.split(" : ")[1] for line in caller.log("wine.log").splitlines()] == [
+        command for _, command in IMPORTED * 2]
+
+
 # --- Faults: the launcher's surroundings fail it ----------------------------------------------
 
 def sysfs_tree(work, interfaces):
