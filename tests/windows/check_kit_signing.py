@@ -14,6 +14,8 @@ import threading, time, unittest, zipfile
 from winekit import Config, Interface, Kit, restart_server, run_launcher, set_interfaces
 from kit_description import FAMILY_FOLDERS, FOLDER_OF, TOOL_FILE, VERSION
 
+SOC = FOLDER_OF["SOC"]  # a tool folder that carries files of its own in these cases
+
 SOURCE_DIR, BUILD_DIR = sys.argv.pop(1), sys.argv.pop(1)
 KIT = "TamsuPairKit-%s-win32" % VERSION
 FOLDER = tempfile.mkdtemp(prefix="kit-signing.")
@@ -25,7 +27,7 @@ commonName = supplied\n"""
 VALID_FROM = int(time.time()) + 86400
 # The signed kit's date (an even second: a ZIP date has two-second steps).
 SOURCE_DATE_EPOCH = 1700000000
-NOTES = "NewCedar/\u8bf4\u660e.txt"  # carried beside a tool
+NOTES = SOC + "/\u8bf4\u660e.txt"  # carried beside a tool
 
 
 def run(*args, cwd=FOLDER, environment=None, umask=-1):
@@ -118,41 +120,41 @@ def plant(tools, path, what):
 # what its line says.
 REFUSED, PACKED = "refused", "packed"
 SUPPLIER_TRAPS = (
-    ("link_to_a_file", ("NewCedar/license.txt", b"MIT"), ("NewCedar/license.txt", "link"),
-     REFUSED, "NewCedar/license.txt is a symbolic link"),
-    ("link_to_a_folder", ("NewCedar/docs/a.txt", b"a"), ("NewCedar/docs", "folder link"),
-     REFUSED, "NewCedar/docs is a symbolic link"),
-    ("fifo", ("NewCedar/pipe", b""), ("NewCedar/pipe", "fifo"), REFUSED, "pipe is a FIFO"),
-    ("socket", ("NewCedar/s", b""), ("NewCedar/s", "socket"), REFUSED, "s is a socket"),
-    ("character_device", ("NewCedar/null", b""), ("NewCedar/null", "character device"), REFUSED,
+    ("link_to_a_file", (SOC + "/license.txt", b"MIT"), (SOC + "/license.txt", "link"),
+     REFUSED, SOC + "/license.txt is a symbolic link"),
+    ("link_to_a_folder", (SOC + "/docs/a.txt", b"a"), (SOC + "/docs", "folder link"),
+     REFUSED, SOC + "/docs is a symbolic link"),
+    ("fifo", (SOC + "/pipe", b""), (SOC + "/pipe", "fifo"), REFUSED, "pipe is a FIFO"),
+    ("socket", (SOC + "/s", b""), (SOC + "/s", "socket"), REFUSED, "s is a socket"),
+    ("character_device", (SOC + "/null", b""), (SOC + "/null", "character device"), REFUSED,
      "null is a character device"),
-    ("block_device", ("NewCedar/disk", b""), ("NewCedar/disk", "block device"), REFUSED,
+    ("block_device", (SOC + "/disk", b""), (SOC + "/disk", "block device"), REFUSED,
      "disk is a block device"),
-    ("backslash", ("NewCedar/planted.dll", b"MZ"), ("NewCedar/..\\..\\..\\planted.dll", b"MZ"),
+    ("backslash", (SOC + "/planted.dll", b"MZ"), (SOC + "/..\\..\\..\\planted.dll", b"MZ"),
      REFUSED, "planted.dll holds a character Windows refuses"),
-    ("colon", ("NewCedar/x-stream", b"x"), ("NewCedar/x:stream", b"x"), REFUSED, "x:stream holds"),
-    ("star_question_mark", ("NewCedar/ab", b"x"), ("NewCedar/a*b?", b"x"), REFUSED, "a*b? holds"),
-    ("quote", ("NewCedar/ab", b"x"), ('NewCedar/a"b', b"x"), REFUSED, 'a"b holds'),
-    ("less_than", ("NewCedar/ab", b"x"), ("NewCedar/a<b", b"x"), REFUSED, "a<b holds"),
-    ("greater_than", ("NewCedar/ab", b"x"), ("NewCedar/a>b", b"x"), REFUSED, "a>b holds"),
-    ("bar", ("NewCedar/ab", b"x"), ("NewCedar/a|b", b"x"), REFUSED, "a|b holds"),
-    ("newline", ("NewCedar/x README.txt", b"x"), ("NewCedar/x\nREADME.txt", b"x"), REFUSED,
-     "NewCedar/x\\nREADME.txt holds"),
-    ("not_utf8", ("NewCedar/cafe.txt", b"x"), ("NewCedar/caf\udce9.txt", b"x"), REFUSED,
-     "NewCedar/caf\\xe9.txt is not valid UTF-8"),
-    ("trailing_dot", ("NewCedar/TamsuPair.exe.txt", b"x"), ("NewCedar/TamsuPair.exe.", b"x"),
+    ("colon", (SOC + "/x-stream", b"x"), (SOC + "/x:stream", b"x"), REFUSED, "x:stream holds"),
+    ("star_question_mark", (SOC + "/ab", b"x"), (SOC + "/a*b?", b"x"), REFUSED, "a*b? holds"),
+    ("quote", (SOC + "/ab", b"x"), (SOC + '/a"b', b"x"), REFUSED, 'a"b holds'),
+    ("less_than", (SOC + "/ab", b"x"), (SOC + "/a<b", b"x"), REFUSED, "a<b holds"),
+    ("greater_than", (SOC + "/ab", b"x"), (SOC + "/a>b", b"x"), REFUSED, "a>b holds"),
+    ("bar", (SOC + "/ab", b"x"), (SOC + "/a|b", b"x"), REFUSED, "a|b holds"),
+    ("newline", (SOC + "/x README.txt", b"x"), (SOC + "/x\nREADME.txt", b"x"), REFUSED,
+     SOC + "/x\\nREADME.txt holds"),
+    ("not_utf8", (SOC + "/cafe.txt", b"x"), (SOC + "/caf\udce9.txt", b"x"), REFUSED,
+     SOC + "/caf\\xe9.txt is not valid UTF-8"),
+    ("trailing_dot", (SOC + "/TamsuPair.exe.txt", b"x"), (SOC + "/TamsuPair.exe.", b"x"),
      REFUSED, "TamsuPair.exe. ends in a dot"),
-    ("trailing_space", ("NewCedar/notes.txt", b"x"), ("NewCedar/notes.txt ", b"x"), REFUSED,
+    ("trailing_space", (SOC + "/notes.txt", b"x"), (SOC + "/notes.txt ", b"x"), REFUSED,
      "notes.txt  ends in a dot or a space"),
-    ("device_name", ("NewCedar/CONFIG", b"x"), ("NewCedar/CON", b"x"), REFUSED,
+    ("device_name", (SOC + "/CONFIG", b"x"), (SOC + "/CON", b"x"), REFUSED,
      "CON is a device name"),
-    ("device_name_with_extension", ("NewCedar/com10.txt", b"x"), ("NewCedar/com1.txt", b"x"),
+    ("device_name_with_extension", (SOC + "/com10.txt", b"x"), (SOC + "/com1.txt", b"x"),
      REFUSED, "com1.txt is a device name"),
-    ("case_collision", ("NewCedar/tamsupair.txt", b"x"), ("NewCedar/tamsupair.exe", b"x"),
+    ("case_collision", (SOC + "/tamsupair.txt", b"x"), (SOC + "/tamsupair.exe", b"x"),
      REFUSED, "tamsupair.exe is the same name on Windows as"),
-    ("hidden_file", None, ("NewCedar/.DS_Store", b"x"), PACKED, "left out trap/NewCedar/.DS_Store"),
-    ("hidden_folder", None, ("NewCedar/.git/config", b"x"), PACKED, "left out trap/NewCedar/.git"),
-    ("tool_folder_left_out", None, ("Cedar24", None), PACKED, "with no tools: Cedar24"),
+    ("hidden_file", None, (SOC + "/.DS_Store", b"x"), PACKED, "left out trap/%s/.DS_Store" % SOC),
+    ("hidden_folder", None, (SOC + "/.git/config", b"x"), PACKED, "left out trap/%s/.git" % SOC),
+    ("tool_folder_left_out", None, (FOLDER_OF["Bk"], None), PACKED, "with no tools: " + FOLDER_OF["Bk"]),
 )
 
 
@@ -316,12 +318,12 @@ class SignedKit(unittest.TestCase):
 
     def test_kit_check_passes_the_signed_kit_and_fails_a_swapped_tool(self):
         def swap(kit):  # another tool, and its line in SHA256SUMS to match
-            with open(os.path.join(kit, "NewCedar", TOOL_FILE), "ab") as f:
+            with open(os.path.join(kit, SOC, TOOL_FILE), "ab") as f:
                 f.write(b"swapped")
-            with open(os.path.join(kit, "NewCedar", TOOL_FILE), "rb") as f:
-                line = "%s  NewCedar/%s" % (sha256(f.read()), TOOL_FILE)
+            with open(os.path.join(kit, SOC, TOOL_FILE), "rb") as f:
+                line = "%s  %s/%s" % (sha256(f.read()), SOC, TOOL_FILE)
             with open(os.path.join(kit, "SHA256SUMS"), "r+") as f:
-                sums = re.sub(".*  NewCedar/" + re.escape(TOOL_FILE), line, f.read())
+                sums = re.sub(".*  " + re.escape(SOC + "/" + TOOL_FILE), line, f.read())
                 f.seek(0)
                 f.write(sums)
 
@@ -333,7 +335,7 @@ class SignedKit(unittest.TestCase):
                                  "SHA256SUMS", "-out", "SHA256SUMS.p7s", cwd=kit).returncode, 0)
 
         def add(kit):  # a library the tool would load, listed nowhere
-            plant(kit, "NewCedar/version.dll", b"MZ")
+            plant(kit, SOC + "/version.dll", b"MZ")
 
         for case, tamper in (("swapped_tool", swap), ("resigned_with_another_key", resign),
                              ("library_added", add)):
