@@ -317,9 +317,10 @@ class Caller:
 
 WINE_RECORDER = """#!/bin/sh
 [ "$(cut -d' ' -f6 /proc/$$/stat)" = $$ ] && leader=yes || leader=no
-# Every WINEPREFIX entry it was given: Wine takes the first.
-prefix=$(grep -az '^WINEPREFIX=' /proc/$$/environ | tr '\\0' ' ')
-echo "uid=$(id -u) leader=$leader cwd=$(readlink /proc/$$/cwd) ${prefix}: %s $*" >>%s/wine.log
+# Every WINEPREFIX and WINEDLLOVERRIDES entry it was given: Wine takes the first.
+prefix=$(for name in WINEPREFIX WINEDLLOVERRIDES; do grep -az "^$name=" /proc/$$/environ; done |
+    tr '\\0' ' ')
+echo "uid=$(id -u) leader=$leader cwd=$(readlink /proc/$$/cwd) HOME=$HOME ${prefix}: %s $*" >>%s/wine.log
 %s
 """
 

@@ -315,8 +315,8 @@ class WineFiles : public testing::Test
     std::string folder_;
 };
 
-// "MZ", e_lfanew at 0x3C, little-endian, and "PE\0\0" where it points when pe, followed by the
-// file header's Machine when it fits.
+// "MZ", e_lfanew at 0x3C, little-endian, and "PE\0\0" where it points when pe; the file
+// header's Machine after it when it fits, whether or not the signature is there.
 std::string Image(uint32_t lfanew, size_t size, bool pe, char first = 'M', uint16_t machine = 0x14C)
 {
     std::string bytes(size, '\0');
@@ -326,7 +326,7 @@ std::string Image(uint32_t lfanew, size_t size, bool pe, char first = 'M', uint1
         bytes[0x3C + i] = static_cast<char>(lfanew >> (8 * i));
     if (pe && lfanew + 4 <= size)
         bytes.replace(lfanew, 4, "PE\0\0", 4);
-    if (pe && lfanew + 6 <= size)
+    if (lfanew + 6 <= size)
         bytes.replace(lfanew + 4, 2, {static_cast<char>(machine), static_cast<char>(machine >> 8)});
     return bytes;
 }
