@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <pwd.h>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -25,6 +24,7 @@ namespace
 // The kit's folder in the user's data home, and the prefix in it.
 const char kKitDataFolder[] = "tamsu-pair-kit";
 const char kPrefixFolder[] = "wine";
+const char kPasswordFile[] = "/etc/passwd";
 // What OpenFolderAt says of a name that is not there.
 const char kMissing[] = "does not exist";
 // The settings file: written in the kit's folder for the import, and kept in the prefix as the
@@ -47,14 +47,64 @@ void SayRefused(const char* path, const char* why)
     WriteText(STDERR_FILENO, line);
 }
 
-// HOME when it is an absolute path, else the user's home in the password database.
-const char* HomeFolder()
+// The home folder of the user uid in the password file, read as text: the kit's launcher is
+// linked statically, and glibc's getpwuid would then load the system's NSS modules, built for
+// another C library. Local users, root among them, are all there. False when there is none.
+bool PasswordFileHome(const char* passwordFile, uid_t uid, char* out, size_t capacity)
+{
+    const int fd = open(passwordFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // name:password:uid:gid:comment:home:shell, one line each; a line longer than the piece
+    // (none is) is read in parts, none of which matches.
+    static char piece[8192];
+    size_t kept = 0;
+    bool found = false;
+    while (!found)
+    {
+        ssize_t length = read(fd, piece + kept, sizeof piece - kept - 1);
+        if (length < 0 || (length == 0 && kept == 0))
+            break;
+        if (length == 0)
+        {
+            // The last line, without its line end.
+            piece[kept] = '\n';
+            length = 1;
+        }
+        const size_t end = kept + static_cast<size_t>(length);
+        piece[end] = '\0';
+        char* line = piece;
+        for (char* newline; !found && (newline = strchr(line, '\n')) != nullptr; line = newline + 1)
+        {
+            *newline = '\0';
+            char* fields[7] = {line};
+            size_t count = 1;
+            for (char* colon = line; count < 7 && (colon = strchr(colon, ':')) != nullptr; ++count)
+            {
+                *colon++ = '\0';
+                fields[count] = colon;
+            }
+            char* digitsEnd = nullptr;
+            found = count == 7 && fields[2][0] != '\0' &&
+                    strtoul(fields[2], &digitsEnd, 10) == uid && *digitsEnd == '\0' &&
+                    fields[5][0] == '/' && FormatBoundedA(out, capacity, "%s", fields[5]);
+        }
+        kept = found ? 0 : end - static_cast<size_t>(line - piece);
+        memmove(piece, line, kept == sizeof piece - 1 ? 0 : kept);
+        if (kept == sizeof piece - 1)
+            kept = 0;
+    }
+    close(fd);
+    return found;
+}
+
+// HOME when it is an absolute path, else the user's home in the password file.
+bool HomeFolder(char* out, size_t capacity)
 {
     const char* home = getenv("HOME");
     if (home != nullptr && home[0] == '/')
-        return home;
-    const passwd* entry = getpwuid(getuid());
-    return entry != nullptr ? entry->pw_dir : nullptr;
+        return FormatBoundedA(out, capacity, "%s", home);
+    return PasswordFileHome(kPasswordFile, getuid(), out, capacity);
 }
 
 // Each missing folder of the absolute path, mode 0700 as the XDG rules ask.
@@ -363,10 +413,13 @@ bool LocateKitPrefix(char* prefix, size_t prefixCapacity, char* home, size_t hom
 {
     home[0] = '\0';
     if (geteuid() != 0)
-        return KitWinePrefix(getenv("XDG_DATA_HOME"), HomeFolder(), prefix, prefixCapacity);
-    const passwd* root = getpwuid(0);
-    return root != nullptr && root->pw_dir[0] == '/' &&
-           FormatBoundedA(home, homeCapacity, "%s", root->pw_dir) &&
+    {
+        char callers[PATH_MAX];
+        return KitWinePrefix(getenv("XDG_DATA_HOME"),
+                             HomeFolder(callers, sizeof callers) ? callers : nullptr, prefix,
+                             prefixCapacity);
+    }
+    return PasswordFileHome(kPasswordFile, 0, home, homeCapacity) &&
            KitWinePrefix(nullptr, home, prefix, prefixCapacity);
 }
 
