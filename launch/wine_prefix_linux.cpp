@@ -5,6 +5,7 @@
 #include "error_output_linux.h"
 #include "process_linux.h"
 #include "text_linux.h"
+#include "user_folders_linux.h"
 
 #include <cerrno>
 #include <climits>
@@ -24,7 +25,6 @@ namespace
 // The kit's folder in the user's data home, and the prefix in it.
 const char kKitDataFolder[] = "tamsu-pair-kit";
 const char kPrefixFolder[] = "wine";
-const char kPasswordFile[] = "/etc/passwd";
 // What OpenFolderAt says of a name that is not there.
 const char kMissing[] = "does not exist";
 // The settings file: written in the kit's folder for the import, and kept in the prefix as the
@@ -45,66 +45,6 @@ void SayRefused(const char* path, const char* why)
                    "the kit's Wine prefix cannot be used: %s %s; the tool does not start\n", shown,
                    why);
     WriteText(STDERR_FILENO, line);
-}
-
-// The home folder of the user uid in the password file, read as text: the kit's launcher is
-// linked statically, and glibc's getpwuid would then load the system's NSS modules, built for
-// another C library. Local users, root among them, are all there. False when there is none.
-bool PasswordFileHome(const char* passwordFile, uid_t uid, char* out, size_t capacity)
-{
-    const int fd = open(passwordFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    // name:password:uid:gid:comment:home:shell, one line each; a line longer than the piece
-    // (none is) is read in parts, none of which matches.
-    static char piece[8192];
-    size_t kept = 0;
-    bool found = false;
-    while (!found)
-    {
-        ssize_t length = read(fd, piece + kept, sizeof piece - kept - 1);
-        if (length < 0 || (length == 0 && kept == 0))
-            break;
-        if (length == 0)
-        {
-            // The last line, without its line end.
-            piece[kept] = '\n';
-            length = 1;
-        }
-        const size_t end = kept + static_cast<size_t>(length);
-        piece[end] = '\0';
-        char* line = piece;
-        for (char* newline; !found && (newline = strchr(line, '\n')) != nullptr; line = newline + 1)
-        {
-            *newline = '\0';
-            char* fields[7] = {line};
-            size_t count = 1;
-            for (char* colon = line; count < 7 && (colon = strchr(colon, ':')) != nullptr; ++count)
-            {
-                *colon++ = '\0';
-                fields[count] = colon;
-            }
-            char* digitsEnd = nullptr;
-            found = count == 7 && fields[2][0] != '\0' &&
-                    strtoul(fields[2], &digitsEnd, 10) == uid && *digitsEnd == '\0' &&
-                    fields[5][0] == '/' && FormatBoundedA(out, capacity, "%s", fields[5]);
-        }
-        kept = found ? 0 : end - static_cast<size_t>(line - piece);
-        memmove(piece, line, kept == sizeof piece - 1 ? 0 : kept);
-        if (kept == sizeof piece - 1)
-            kept = 0;
-    }
-    close(fd);
-    return found;
-}
-
-// HOME when it is an absolute path, else the user's home in the password file.
-bool HomeFolder(char* out, size_t capacity)
-{
-    const char* home = getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return FormatBoundedA(out, capacity, "%s", home);
-    return PasswordFileHome(kPasswordFile, getuid(), out, capacity);
 }
 
 // Each missing folder of the absolute path, mode 0700 as the XDG rules ask.
@@ -399,28 +339,12 @@ bool ApplySettings(const char* wine, const char* prefix, int kitFd, char* const 
 
 } // namespace
 
-bool KitWinePrefix(const char* dataHome, const char* home, char* out, size_t capacity)
-{
-    if (dataHome != nullptr && dataHome[0] == '/')
-        return FormatBoundedA(out, capacity, "%s/%s/%s", dataHome, kKitDataFolder, kPrefixFolder);
-    if (home != nullptr && home[0] == '/')
-        return FormatBoundedA(out, capacity, "%s/.local/share/%s/%s", home, kKitDataFolder,
-                              kPrefixFolder);
-    return false;
-}
-
 bool LocateKitPrefix(char* prefix, size_t prefixCapacity, char* home, size_t homeCapacity)
 {
-    home[0] = '\0';
-    if (geteuid() != 0)
-    {
-        char callers[PATH_MAX];
-        return KitWinePrefix(getenv("XDG_DATA_HOME"),
-                             HomeFolder(callers, sizeof callers) ? callers : nullptr, prefix,
-                             prefixCapacity);
-    }
-    return PasswordFileHome(kPasswordFile, 0, home, homeCapacity) &&
-           KitWinePrefix(nullptr, home, prefix, prefixCapacity);
+    char dataHome[PATH_MAX];
+    return UserDataHome(dataHome, sizeof dataHome, home, homeCapacity) &&
+           FormatBoundedA(prefix, prefixCapacity, "%s/%s/%s", dataHome, kKitDataFolder,
+                          kPrefixFolder);
 }
 
 bool FormatWineSettings(char* out, size_t capacity)

@@ -4,16 +4,9 @@
 
 #include <cstddef>
 
-// The kit's Wine prefix: <data home>/tamsu-pair-kit/wine, where the data home is dataHome
-// (XDG_DATA_HOME) when it is an absolute path, else <home>/.local/share: an empty or relative
-// XDG_DATA_HOME is ignored, as the XDG base directory rules say. False when home is not
-// absolute either, or the path does not fit capacity.
-bool KitWinePrefix(const char* dataHome, const char* home, char* out, size_t capacity);
-
-// The kit's prefix of the user the launcher runs as, into prefix. Root's lies in root's own home
-// from the password database, whatever HOME and XDG_DATA_HOME say, so that a root run (sudo -E)
-// leaves nothing of root's in another user's home; its home (for Wine's HOME) goes into home,
-// empty for any other user. False when there is no absolute home, or a path does not fit.
+// The kit's prefix of the user the launcher runs as, <data home>/tamsu-pair-kit/wine, into
+// prefix, with root's home (for Wine's HOME) in home as UserDataHome gives it. False when there
+// is no data home, or a path does not fit.
 bool LocateKitPrefix(char* prefix, size_t prefixCapacity, char* home, size_t homeCapacity);
 
 // The bus driver's settings as a REGEDIT4 file: its SDL backend off, and hidraw asked for each

@@ -2,7 +2,8 @@
 """Draws the launcher's icon: a receiver under three radio arcs on a blue tile.
 
 Writes TamsuLauncher.ico beside this script with a 256x256 PNG image and a 48x48 32-bit
-image, using only the standard library. Run it again after changing the drawing and commit
+image, and the same PNG as tamsu-pair-kit.png for the Linux desktop entry, using only the
+standard library. Run it again after changing the drawing and commit
 both files.
 """
 
@@ -110,9 +111,13 @@ def ico(images):
 
 
 def main():
-    target = os.path.join(os.path.dirname(os.path.abspath(__file__)), "TamsuLauncher.ico")
-    with open(target, "wb") as f:
-        f.write(ico([(256, png(render(256))), (48, dib(render(48)))]))
+    folder = os.path.dirname(os.path.abspath(__file__))
+    large = png(render(256))
+    with open(os.path.join(folder, "TamsuLauncher.ico"), "wb") as f:
+        f.write(ico([(256, large), (48, dib(render(48)))]))
+    # The same picture for the Linux desktop entry.
+    with open(os.path.join(folder, "tamsu-pair-kit.png"), "wb") as f:
+        f.write(large)
 
 
 if __name__ == "__main__":

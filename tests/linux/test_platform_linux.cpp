@@ -5,6 +5,7 @@
 #include "process_linux.h"
 #include "run_text_linux.h"
 #include "text_linux.h"
+#include "user_folders_linux.h"
 #include "windows_program_linux.h"
 #include "wine_linux.h"
 #include "wine_prefix_linux.h"
@@ -495,36 +496,36 @@ TEST_F(WineFiles, WineIsDebiansOrTheFirstInAbsolutePathEntries)
     ASSERT_EQ(chdir("/"), 0);
 }
 
-TEST(WinePrefix, KitPrefixUnderTheDataHome)
+TEST(UserFolders, DataHomeByTheXdgRules)
 {
     const struct
     {
         const char* dataHome;
         const char* home;
-        const char* prefix; // nullptr: none
+        const char* folder; // nullptr: none
     } cases[] = {
-        {"/data", "/home/u", "/data/tamsu-pair-kit/wine"},
-        {nullptr, "/home/u", "/home/u/.local/share/tamsu-pair-kit/wine"},
+        {"/data", "/home/u", "/data"},
+        {nullptr, "/home/u", "/home/u/.local/share"},
         // Empty or relative: ignored, as the XDG rules ask.
-        {"", "/home/u", "/home/u/.local/share/tamsu-pair-kit/wine"},
-        {"data", "/home/u", "/home/u/.local/share/tamsu-pair-kit/wine"},
+        {"", "/home/u", "/home/u/.local/share"},
+        {"data", "/home/u", "/home/u/.local/share"},
         {"data", "home/u", nullptr},
         {nullptr, nullptr, nullptr},
     };
     for (const auto& c : cases)
     {
-        char prefix[PATH_MAX] = "";
-        EXPECT_EQ(KitWinePrefix(c.dataHome, c.home, prefix, sizeof prefix), c.prefix != nullptr)
+        char folder[PATH_MAX] = "";
+        EXPECT_EQ(DataHomeFolder(c.dataHome, c.home, folder, sizeof folder), c.folder != nullptr)
             << (c.dataHome ? c.dataHome : "-");
-        if (c.prefix != nullptr)
+        if (c.folder != nullptr)
         {
-            EXPECT_STREQ(prefix, c.prefix);
+            EXPECT_STREQ(folder, c.folder);
         }
     }
-    // "/data/tamsu-pair-kit/wine" and its end: 26; one short is refused, not cut.
-    char fits[26];
-    EXPECT_TRUE(KitWinePrefix("/data", nullptr, fits, sizeof fits));
-    EXPECT_FALSE(KitWinePrefix("/data", nullptr, fits, sizeof fits - 1));
+    // "/h/.local/share" and its end: 16; one short is refused, not cut.
+    char fits[16];
+    EXPECT_TRUE(DataHomeFolder(nullptr, "/h", fits, sizeof fits));
+    EXPECT_FALSE(DataHomeFolder(nullptr, "/h", fits, sizeof fits - 1));
 }
 
 } // namespace

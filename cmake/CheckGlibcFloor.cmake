@@ -1,0 +1,27 @@
+# cmake -DLAUNCHER=FILE -DGLIBC_FLOOR=X.Y -P CheckGlibcFloor.cmake
+# Fails when FILE needs a program loader of the system, or a glibc symbol version newer than the
+# floor: the kit's launcher must start on every distribution with that glibc or none.
+execute_process(COMMAND readelf -W --program-headers --dyn-syms "${LAUNCHER}"
+    OUTPUT_VARIABLE headers RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "readelf cannot read ${LAUNCHER}")
+endif()
+if(headers MATCHES "Requesting program interpreter: ([^]]*)")
+    message(FATAL_ERROR "${LAUNCHER} needs the system's loader ${CMAKE_MATCH_1}: not static")
+endif()
+string(REGEX MATCHALL "GLIBC_[0-9]+\\.[0-9]+(\\.[0-9]+)?" versions "${headers}")
+set(newest "")
+foreach(version ${versions})
+    string(REPLACE "GLIBC_" "" number "${version}")
+    if(number VERSION_GREATER GLIBC_FLOOR)
+        message(FATAL_ERROR "${LAUNCHER} needs ${version}, newer than the floor ${GLIBC_FLOOR}")
+    endif()
+    if(newest STREQUAL "" OR number VERSION_GREATER newest)
+        set(newest ${number})
+    endif()
+endforeach()
+if(newest STREQUAL "")
+    message(STATUS "${LAUNCHER}: no glibc needed (static)")
+else()
+    message(STATUS "${LAUNCHER}: glibc ${newest} or newer")
+endif()

@@ -1,0 +1,98 @@
+#include "user_folders_linux.h"
+
+#include "bounded_format.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Read as text: the kit's launcher is linked statically, and glibc's getpwuid would then load
+// the system's NSS modules, built for another C library. Local users, root among them, are all
+// in the file.
+const char kPasswordFile[] = "/etc/passwd";
+
+// HOME when it is an absolute path, else the user's home in the password file.
+bool HomeFolder(char* out, size_t capacity)
+{
+    const char* home = getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return FormatBoundedA(out, capacity, "%s", home);
+    return PasswordFileHome(kPasswordFile, getuid(), out, capacity);
+}
+
+} // namespace
+
+bool DataHomeFolder(const char* dataHome, const char* home, char* out, size_t capacity)
+{
+    if (dataHome != nullptr && dataHome[0] == '/')
+        return FormatBoundedA(out, capacity, "%s", dataHome);
+    if (home != nullptr && home[0] == '/')
+        return FormatBoundedA(out, capacity, "%s/.local/share", home);
+    return false;
+}
+
+bool UserDataHome(char* out, size_t capacity, char* rootHome, size_t rootHomeCapacity)
+{
+    rootHome[0] = '\0';
+    if (geteuid() != 0)
+    {
+        char home[PATH_MAX];
+        return DataHomeFolder(getenv("XDG_DATA_HOME"),
+                              HomeFolder(home, sizeof home) ? home : nullptr, out, capacity);
+    }
+    return PasswordFileHome(kPasswordFile, 0, rootHome, rootHomeCapacity) &&
+           DataHomeFolder(nullptr, rootHome, out, capacity);
+}
+
+bool PasswordFileHome(const char* passwordFile, uid_t uid, char* out, size_t capacity)
+{
+    const int fd = open(passwordFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // name:password:uid:gid:comment:home:shell, one line each; a line longer than the piece
+    // (none is) is read in parts, none of which matches.
+    static char piece[8192];
+    size_t kept = 0;
+    bool found = false;
+    while (!found)
+    {
+        ssize_t length = read(fd, piece + kept, sizeof piece - kept - 1);
+        if (length < 0 || (length == 0 && kept == 0))
+            break;
+        if (length == 0)
+        {
+            // The last line, without its line end.
+            piece[kept] = '\n';
+            length = 1;
+        }
+        const size_t end = kept + static_cast<size_t>(length);
+        piece[end] = '\0';
+        char* line = piece;
+        for (char* newline; !found && (newline = strchr(line, '\n')) != nullptr; line = newline + 1)
+        {
+            *newline = '\0';
+            char* fields[7] = {line};
+            size_t count = 1;
+            for (char* colon = line; count < 7 && (colon = strchr(colon, ':')) != nullptr; ++count)
+            {
+                *colon++ = '\0';
+                fields[count] = colon;
+            }
+            char* digitsEnd = nullptr;
+            found = count == 7 && fields[2][0] != '\0' &&
+                    strtoul(fields[2], &digitsEnd, 10) == uid && *digitsEnd == '\0' &&
+                    fields[5][0] == '/' && FormatBoundedA(out, capacity, "%s", fields[5]);
+        }
+        kept = found ? 0 : end - static_cast<size_t>(line - piece);
+        memmove(piece, line, kept == sizeof piece - 1 ? 0 : kept);
+        if (kept == sizeof piece - 1)
+            kept = 0;
+    }
+    close(fd);
+    return found;
+}

@@ -1,0 +1,21 @@
+// The folders of the user the launcher runs as, by the XDG base directory rules.
+#pragma once
+
+#include <cstddef>
+#include <sys/types.h>
+
+// The data home by the XDG rules: dataHome (XDG_DATA_HOME) when it is an absolute path, else
+// <home>/.local/share (an empty or relative XDG_DATA_HOME is ignored). False when home is not
+// absolute either, or the path does not fit capacity.
+bool DataHomeFolder(const char* dataHome, const char* home, char* out, size_t capacity);
+
+// The data home of the user the launcher runs as: from XDG_DATA_HOME, or HOME when absolute,
+// else the user's home in the password file. Root's lies in root's own home from the password
+// file, whatever HOME and XDG_DATA_HOME say, so that a root run (sudo -E) leaves nothing of
+// root's in another user's home; that home goes into rootHome, which is empty for any other
+// user.
+bool UserDataHome(char* out, size_t capacity, char* rootHome, size_t rootHomeCapacity);
+
+// The home folder of the user uid in the password file (name:password:uid:gid:comment:home:
+// shell lines), read as text. False when there is none, or it is not absolute.
+bool PasswordFileHome(const char* passwordFile, uid_t uid, char* out, size_t capacity);
