@@ -1,5 +1,6 @@
 // Entry of the Linux launcher. The run reads no arguments; `--device-rule` prints the kit's udev
-// rule instead.
+// rule instead, and `--install-desktop-entry` puts the kit where it stands in the user's menu.
+#include "desktop_entry_linux.h"
 #include "device_rule_linux.h"
 #include "error_output_linux.h"
 #include "launcher_run.h"
@@ -41,6 +42,8 @@ int main(int argumentCount, char* arguments[])
         WriteDeviceRule(STDOUT_FILENO);
         return 0;
     }
+    if (argumentCount == 2 && strcmp(arguments[1], "--install-desktop-entry") == 0)
+        return InstallDesktopEntry();
     // 0, unless the receiver is not open to the caller.
     return RunLauncher();
 }

@@ -2,10 +2,12 @@
 
 #include "bounded_format.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -47,6 +49,23 @@ bool UserDataHome(char* out, size_t capacity, char* rootHome, size_t rootHomeCap
     }
     return PasswordFileHome(kPasswordFile, 0, rootHome, rootHomeCapacity) &&
            DataHomeFolder(nullptr, rootHome, out, capacity);
+}
+
+bool MakeFolders(const char* path)
+{
+    char partial[PATH_MAX];
+    if (!FormatBoundedA(partial, sizeof partial, "%s", path))
+        return false;
+    for (char* slash = strchr(partial + 1, '/');; slash = strchr(slash + 1, '/'))
+    {
+        if (slash != nullptr)
+            *slash = '\0';
+        if (mkdir(partial, 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash == nullptr)
+            return true;
+        *slash = '/';
+    }
 }
 
 bool PasswordFileHome(const char* passwordFile, uid_t uid, char* out, size_t capacity)

@@ -19,3 +19,7 @@ bool UserDataHome(char* out, size_t capacity, char* rootHome, size_t rootHomeCap
 // The home folder of the user uid in the password file (name:password:uid:gid:comment:home:
 // shell lines), read as text. False when there is none, or it is not absolute.
 bool PasswordFileHome(const char* passwordFile, uid_t uid, char* out, size_t capacity);
+
+// Makes each missing folder of the absolute path, mode 0700 as the XDG rules ask. False when one
+// cannot be made.
+bool MakeFolders(const char* path);

@@ -47,24 +47,6 @@ void SayRefused(const char* path, const char* why)
     WriteText(STDERR_FILENO, line);
 }
 
-// Each missing folder of the absolute path, mode 0700 as the XDG rules ask.
-bool MakeFolders(const char* path)
-{
-    char partial[PATH_MAX];
-    if (!FormatBoundedA(partial, sizeof partial, "%s", path))
-        return false;
-    for (char* slash = strchr(partial + 1, '/');; slash = strchr(slash + 1, '/'))
-    {
-        if (slash != nullptr)
-            *slash = '\0';
-        if (mkdir(partial, 0700) != 0 && errno != EEXIST)
-            return false;
-        if (slash == nullptr)
-            return true;
-        *slash = '/';
-    }
-}
-
 // Opens name in the folder at when it is a real folder, not a link to one; else -1 with why.
 int OpenFolderAt(int at, const char* name, const char** why)
 {
