@@ -4,7 +4,7 @@
 # checksum file beside the ZIP. One build gives the same ZIP bytes on every run, in any locale.
 #
 #   kit.sh [--sign PKCS12 [--password-file FILE] [--timestamp URL]] [--tools DIR] [--from BUILD]
-#          [--output DIR]
+#          [--linux-from BUILD] [--output DIR]
 #   kit.sh --sign PKCS11_KEY_URI --pkcs11-module MODULE --certs CERTS [--password-file PIN] ...
 #
 # --sign: Authenticode-signs the launcher in the kit (SHA-256; description from the version
@@ -20,6 +20,10 @@
 #   folders (.git, .DS_Store) are left out with a line, and so is a tool folder DIR lacks.
 # --from: packs the launcher already built in BUILD instead of installing the build packages
 #   and building build/windows; a test uses it to pack the build it is checking.
+# --linux-from: the same for the kit's Linux launcher (the linux-kit preset's build,
+#   build/linux-kit): a static program that runs on any x86-64 distribution with glibc 2.31 or
+#   newer, or none. Beside it the kit carries its udev rule (as it prints it), its desktop entry
+#   and the icon.
 # --output: where the ZIP goes (default: the build folder).
 # Every entry of the ZIP is dated at the commit's time, or at SOURCE_DATE_EPOCH when set.
 # Only a complete, verified kit is written; a failed run leaves no kit ZIP behind, and no
@@ -28,13 +32,13 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-USAGE="usage: kit.sh [--sign PKCS12 [--password-file FILE] [--timestamp URL]] [--tools DIR] [--from BUILD] [--output DIR]"
+USAGE="usage: kit.sh [--sign PKCS12 [--password-file FILE] [--timestamp URL]] [--tools DIR] [--from BUILD] [--linux-from BUILD] [--output DIR]"
 fail() {
     echo "kit.sh: $*" >&2
     exit 1
 }
 
-sign= password_file= timestamp= tools= from= output= module= certs=
+sign= password_file= timestamp= tools= from= linux_from= output= module= certs=
 while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || fail "$USAGE"
     case $1 in
@@ -43,6 +47,7 @@ while [ $# -gt 0 ]; do
         --timestamp) timestamp=$2 ;;
         --tools) tools=$2 ;;
         --from) from=$2 ;;
+        --linux-from) linux_from=$2 ;;
         --output) output=$2 ;;
         --pkcs11-module) module=$2 ;;
         --certs) certs=$2 ;;
@@ -85,6 +90,15 @@ else
     ensure_packages cmake ninja-build g++-mingw-w64-i686-posix googletest
     (cd "$TAMSU_ROOT" && cmake --preset windows && cmake --build --preset windows --target TamsuLauncher)
 fi
+if [ -n "$linux_from" ]; then
+    linux_build=$(realpath -e -- "$linux_from" 2>/dev/null) || fail "no build folder $linux_from"
+else
+    linux_build=$TAMSU_ROOT/build/linux-kit
+    ensure_packages cmake ninja-build g++
+    (cd "$TAMSU_ROOT" && cmake --preset linux-kit >/dev/null &&
+        cmake --build --preset linux-kit --target tamsu-launcher)
+fi
+[ -f "$linux_build/bin/tamsu-launcher" ] || fail "no tamsu-launcher in $linux_build: build it first"
 ensure_packages python3 # writes the ZIP
 [ -z "$sign" ] || ensure_packages osslsigncode openssl ca-certificates
 # The kit's name as cpack spells it, e.g. TamsuPairKit-1.5.0-win32.
@@ -105,6 +119,12 @@ kit=$work/$name
 cmake --install "$build" --prefix "$kit" >"$work/install.log" || fail "cmake --install $build failed"
 launcher=$kit/TamsuLauncher.exe
 [ -f "$launcher" ] || fail "no TamsuLauncher.exe in $build: build it first"
+# The Linux half: the launcher, the udev rule that opens the receivers to the person at the seat
+# (from the kit's own launcher, so the two cannot disagree), the desktop entry and its icon.
+install -m 0755 -- "$linux_build/bin/tamsu-launcher" "$kit/tamsu-launcher"
+"$kit/tamsu-launcher" --device-rule >"$kit/70-tamsu-receivers.rules" ||
+    fail "the kit's Linux launcher does not run here"
+install -m 0644 -- "$TAMSU_ROOT/res/tamsu-pair-kit.desktop" "$TAMSU_ROOT/res/tamsu-pair-kit.png" "$kit/"
 
 # Copies a supplier's tools, writes SHA256SUMS and the ZIP, all from names as bytes: the caller's
 # locale changes nothing (-X utf8), and nothing in the current folder can be imported (-I).
@@ -119,6 +139,7 @@ REFUSED = '\\:*?"<>|'
 DEVICES = {"CON", "PRN", "AUX", "NUL"} | {
     port + digit for port in ("COM", "LPT") for digit in "0123456789\u00b9\u00b2\u00b3"}
 HIDDEN = "kit.sh: left out %s: hidden files and folders do not ship\n"
+EXECUTABLE = {"tamsu-launcher"}
 KINDS = {stat.S_IFLNK: "a symbolic link", stat.S_IFIFO: "a FIFO", stat.S_IFSOCK: "a socket",
          stat.S_IFCHR: "a character device", stat.S_IFBLK: "a block device"}
 
@@ -289,7 +310,8 @@ def write_zip(work, top, epoch):
                 archive.writestr(info, b"")
                 continue
             path = os.path.join(work, top, entry)
-            info.external_attr = 0o100644 << 16
+            # The Linux launcher is the one program a Linux user starts from the kit.
+            info.external_attr = (0o100755 if entry in EXECUTABLE else 0o100644) << 16
             info.compress_type = zipfile.ZIP_DEFLATED
             info.file_size = os.path.getsize(path)  # a ZIP64 entry when it needs one
             with open(path, "rb") as source, archive.open(info, "w") as packed:

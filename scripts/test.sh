@@ -99,6 +99,11 @@ scripts() {
         grep -q '^\[stand-in\] ' "$LOGS/run-simulate.log"; } || { echo "script run.sh failed"; failed=1; }
     echo "script: kit.sh"
     bash scripts/kit.sh || { echo "script kit.sh failed"; failed=1; }
+    # The kit's Linux launcher, from that ZIP, in Debian 11, 12 and 13 roots.
+    echo "script: kit.sh's Linux launcher on Debian 11, 12 and 13"
+    TAMSU_KIT_ZIP=$(echo build/windows/TamsuPairKit-*-win32.zip) /usr/bin/python3 -B -m pytest \
+        -p no:cacheprovider -q tests/linux/check_kit_roots.py ||
+        { echo "script kit roots failed"; failed=1; }
     echo "script: bench.sh --quick"
     bash scripts/bench.sh --quick || { echo "script bench.sh failed"; failed=1; }
     echo "script: mutate.sh --quick"

@@ -271,15 +271,16 @@ class Caller:
         return _read(os.path.join(self.work, name))
 
     def start_launcher(self, sysfs, dev, *prefix, user=NOBODY, cwd=None, overlay=("", ""),
-                       **variables):
-        """The kit's launcher, started through prefix, as user (nobody unless given) with only
-        those variables (HOME=/ unless given), on the sysfs tree sysfs with the /dev folder dev,
-        and an overlay (options, folder) when given."""
+                       arguments=(), **variables):
+        """The kit's launcher, started through prefix with arguments, as user (nobody unless
+        given) with only those variables (HOME=/ unless given), on the sysfs tree sysfs with the
+        /dev folder dev, and an overlay (options, folder) when given."""
         variables = dict(dict(PATH="/usr/bin:/bin", HOME="/"), **variables)
         return start(["unshare", "--mount", "--propagation", "private", "--pid", "--fork",
                       "--mount-proc", "--", "sh", "-c", UNPRIVILEGED, "sh", self.bin,
                       "%d:%d" % user, sysfs, dev, *overlay, *prefix,
-                      os.path.join(self.kit, kd.LINUX_LAUNCHER)], cwd=cwd, **variables)
+                      os.path.join(self.kit, kd.LINUX_LAUNCHER), *arguments], cwd=cwd,
+                     **variables)
 
     def run_launcher(self, *args, **kwargs):
         """start_launcher's run, to its end."""

@@ -17,7 +17,8 @@ import kit_description as kd
 from e2e_support import (ARTEFACTS, HOSTILE_PARENTS, LAUNCHER, NOBODY, WINE_STAND_IN, Caller,
                          expect_nothing_started, expect_started, hostile_parent,
                          kit_prefix_overlay, new_kit, probe_report, run_isolated, run_launcher,
-                         start_launcher, started_tools, tool, write_probe, write_program)
+                         start, start_launcher, started_tools, tool, umockdev, write_probe,
+                         write_program)
 
 ZH, EN = kd.LANGUAGES["zh"][0], kd.LANGUAGES["en"][0]
 # The other devices of every simulated machine: none of them may count as a receiver.
@@ -505,6 +506,29 @@ def test_one_launcher_prepares_the_prefix_at_a_time(caller):
     assert [run.finish().returncode for run in runs] == [1, 1]
     assert [line.split(" : ")[1] for line in caller.log("wine.log").splitlines()] == [
         command for _, command in IMPORTED * 2]
+
+
+def test_desktop_entry_starts_the_kit_where_it_stands(work):
+    """--install-desktop-entry puts the kit, whatever its folder's name, in the caller's menu: the
+    entry validates, and its Exec, read as the Desktop Entry Specification says, starts it."""
+    caller = Caller(work)
+    caller.kit = caller.new_kit(os.path.join(work, 'a "kit" $HOME `x` 50% \\ here'))
+    home = caller.own_folder(*HOME)
+    run = caller.run_launcher("", "", arguments=["--install-desktop-entry"], HOME=home)
+    entry = os.path.join(home, ".local", "share", "applications", "tamsu-pair-kit.desktop")
+    assert run.returncode == 0 and run.stdout == "the kit's menu entry is written: %s\n" % entry
+    assert subprocess.run(["desktop-file-validate", entry]).returncode == 0
+    with open(entry, encoding="utf-8") as f:
+        (exec_line,) = [line[5:] for line in f.read().splitlines() if line.startswith("Exec=")]
+    # The string's escapes, then one argument's quoting, in which \ escapes " ` $ and \, then
+    # the field codes' %%.
+    quoted = re.fullmatch(r'"((?:[^"\\]|\\.)*)"',
+                          re.sub(r"\\(.)", lambda m: {"s": " "}.get(m[1], m[1]), exec_line))
+    command = [re.sub(r"\\(.)", r"\1", quoted[1]).replace("%%", "%")]
+    assert command == [os.path.join(caller.kit, kd.LINUX_LAUNCHER)]
+    run = start(umockdev("soc") + command, LANG=EN).finish()
+    assert run.returncode == 0
+    expect_started(caller.kit, "SOC")
 
 
 # --- Faults: the launcher's surroundings fail it ----------------------------------------------
