@@ -3,6 +3,7 @@
 #include "platform.h"
 #include "process_linux.h"
 #include "run_text_linux.h"
+#include "sha256.h"
 #include "text_linux.h"
 #include "wine_linux.h"
 
@@ -70,6 +71,24 @@ TEST(TextLinux, PathBytesSurviveTheRoundTrip)
                      L"a\xDC2F"),
               "\xEF\xBF\xBD"
               "a\xEF\xBF\xBD");
+}
+
+TEST(Sha256, StandardVectors)
+{
+    // A second block for the length; a whole block before the padding.
+    const std::pair<std::string, const char*> cases[] = {
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrl"
+         "mnopqrsmnopqrstnopqrstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+    };
+    for (const auto& [message, digest] : cases)
+    {
+        char hex[kSha256HexChars];
+        Sha256Hex(message.data(), message.size(), hex);
+        EXPECT_STREQ(hex, digest) << message.size();
+    }
 }
 
 TEST(ProcessLimits, OnlyThoseBelowTheUsualDefaultsAreRaised)
