@@ -215,15 +215,16 @@ def run_isolated(*args, **kwargs):
 # Runs its command as user $2 (uid:gid) in private mount and pid namespaces where the programs of
 # $1 lie over /usr/bin, the sysfs tree $3 (when given) over /sys, the folder $4 (when given)
 # over /dev, with /dev/null bound into it, and an overlay with the options $5 (when given) on the
-# folder $6.
+# folder $6; the folders etc and lib of $7 lie over udev's rules folders.
 UNPRIVILEGED = """mount -t overlay overlay -o "lowerdir=$1:/usr/bin" /usr/bin || exit 90
 [ -z "$3" ] || mount --bind "$3" /sys || exit 90
 if [ -n "$4" ]; then
     touch "$4/null" && mount --bind /dev/null "$4/null" && mount --bind "$4" /dev || exit 90
 fi
 [ -z "$5" ] || mount -t overlay overlay -o "$5" "$6" || exit 90
+mount --bind "$7/etc" /etc/udev/rules.d && mount --bind "$7/lib" /usr/lib/udev/rules.d || exit 90
 user=$2
-shift 6
+shift 7
 setpriv --reuid="${user%:*}" --regid="${user#*:}" --clear-groups -- "$@"
 status=$?
 # This is the namespace's init: what outlived the command (a tool) ends with it, so it waits
@@ -238,15 +239,24 @@ exit "$status"
 NOBODY = (65534, 65534)
 
 
+def device_rule():
+    """The launcher's own udev rule, as --device-rule prints it."""
+    return subprocess.run([LAUNCHER, "--device-rule"],
+                          capture_output=True, text=True, check=True).stdout
+
+
 class Caller:
-    """A user who is not root, with a kit in work/kit, a bin folder over /usr/bin with a pkexec
-    and a zenity that record who ran them, and logs anyone may write."""
+    """A user who is not root, with a kit in work/kit that carries the launcher's rule, a bin
+    folder over /usr/bin with a pkexec and a zenity that record who ran them, empty udev rules
+    folders (udev/etc, udev/lib) and logs anyone may write."""
 
     LOGS = (kd.STAND_IN_LOG, "pkexec.log", "zenity.log")
 
     def __init__(self, work):
         self.work, self.bin = work, os.path.join(work, "bin")
-        os.makedirs(self.bin)
+        self.udev = os.path.join(work, "udev")
+        for folder in (self.bin, self.udev + "/etc", self.udev + "/lib"):
+            os.makedirs(folder)
         self.kit = self.new_kit(os.path.join(work, "kit"))
         for name in self.LOGS[1:]:
             self.new_log(os.path.join(work, name))
@@ -265,6 +275,8 @@ class Caller:
         # Its log writable for any user, so that a tool started as the caller can say so.
         new_kit(kit)
         self.new_log(os.path.join(kit, kd.STAND_IN_LOG))
+        with open(os.path.join(kit, kd.DEVICE_RULE_FILE), "w") as rule:
+            rule.write(device_rule())
         return kit
 
     def log(self, name):
@@ -278,7 +290,7 @@ class Caller:
         variables = dict(dict(PATH="/usr/bin:/bin", HOME="/"), **variables)
         return start(["unshare", "--mount", "--propagation", "private", "--pid", "--fork",
                       "--mount-proc", "--", "sh", "-c", UNPRIVILEGED, "sh", self.bin,
-                      "%d:%d" % user, sysfs, dev, *overlay, *prefix,
+                      "%d:%d" % user, sysfs, dev, *overlay, self.udev, *prefix,
                       os.path.join(self.kit, kd.LINUX_LAUNCHER)], cwd=cwd, **variables).finish()
 
     def own_folder(self, *parts):

@@ -9,14 +9,16 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 
 import pytest
 
 import kit_description as kd
-from e2e_support import (ARTEFACTS, HOSTILE_PARENTS, LAUNCHER, NOBODY, WINE_STAND_IN, Caller,
-                         expect_nothing_started, expect_started, hostile_parent,
-                         kit_prefix_overlay, new_kit, probe_report, run_isolated, run_launcher,
-                         start_launcher, started_tools, tool, write_probe, write_program)
+from e2e_support import (ARTEFACTS, HOSTILE_PARENTS, NOBODY, PLAIN_PATH, WINE_STAND_IN, Caller,
+                         device_rule, expect_nothing_started, expect_started,
+                         hostile_parent, kit_prefix_overlay, new_kit, probe_report, run_isolated,
+                         run_launcher, start_launcher, started_tools, tool, write_probe,
+                         write_program)
 
 ZH, EN = kd.LANGUAGES["zh"][0], kd.LANGUAGES["en"][0]
 # The other devices of every simulated machine: none of them may count as a receiver.
@@ -169,37 +171,89 @@ def receiver_and_foreign_device(work):
 
 
 OPEN = dict(hidraw0="owner", hidraw1="owner")
-# case: how the nodes are opened to the caller, variables, exit code, the notice's language (a
-# line on standard error, or a box when there is a display), the family started as the caller.
+# A kit folder whose name holds an escape sequence, a carriage return and a byte that is not UTF-8.
+CONTROLS = os.fsdecode(b"kit \x1b[31m\r\x9b")
+RUN_LINE = 'RUN+="/bin/sh -c \'id >/tmp/owned\'"\n'
+
+
+def put(folder, text, mode="w"):
+    """text into the rules file in folder."""
+    with open(os.path.join(folder, kd.DEVICE_RULE_FILE), mode) as rules:
+        rules.write(text)
+
+
+def kit_in(caller, folder):
+    caller.kit = caller.new_kit(os.path.join(caller.work, folder))
+
+
+# case: how the nodes are opened to the caller, variables, the notice (kind and language, as a
+# line on standard error, or a box when there is a display; exit code 1), the family started as
+# the caller, what is done first (it may return the sysfs tree).
 ACCESS = {
-    "receiver-open": (OPEN, dict(LANG=EN), 0, None, "SOC"),
-    "receiver-open-through-an-acl": (dict(hidraw0="acl", hidraw1="acl"), dict(LANG=EN), 0, None,
-                                     "SOC"),
-    "foreign-device-root-only": (dict(OPEN, hidraw2=None), dict(LANG=EN), 0, None, "SOC"),
-    "one-receiver-node-root-only": (dict(hidraw0="owner"), dict(LANG=EN), 1, "en", None),
+    "receiver-open": (OPEN, dict(LANG=EN), None, "SOC", None),
+    "receiver-open-through-an-acl": (dict(hidraw0="acl", hidraw1="acl"), dict(LANG=EN), None,
+                                     "SOC", None),
+    "foreign-device-root-only": (dict(OPEN, hidraw2=None), dict(LANG=EN), None, "SOC", None),
+    "one-receiver-node-root-only": (dict(hidraw0="owner"), dict(LANG=EN), ("install", "en"), None,
+                                    None),
     "receiver-open-for-reading-alone": (dict(hidraw0="reading", hidraw1="reading"), dict(LANG=EN),
-                                        1, "en", None),
-    "receiver-root-only": (dict(hidraw2="owner"), dict(LANG=ZH), 1, "zh", None),
-    "receiver-root-only-with-a-display": ({}, dict(LANG=EN, DISPLAY=":99"), 1, "en", None),
+                                        ("install", "en"), None, None),
+    "receiver-root-only": (dict(hidraw2="owner"), dict(LANG=ZH), ("install", "zh"), None, None),
+    "receiver-root-only-with-a-display": ({}, dict(LANG=EN, DISPLAY=":99"), ("install", "en"),
+                                          None, None),
+    # The kit's file, changed or a link to the right text, is not installed: the launcher's text is.
+    "kit-rule-changed": ({}, dict(LANG=EN), ("write", "en"), None,
+                         lambda c: kit_in(c, CONTROLS) or put(c.kit, RUN_LINE, "a")),
+    "kit-rule-a-link": ({}, dict(LANG=ZH), ("write", "zh"), None, lambda c: os.symlink(shutil.move(
+        os.path.join(c.kit, kd.DEVICE_RULE_FILE), c.work), os.path.join(c.kit, kd.DEVICE_RULE_FILE))),
+    "controls-in-the-kit-path": ({}, dict(LANG=EN), ("install", "en"), None,
+                                 lambda c: kit_in(c, CONTROLS)),
+    "rule-installed-without-a-seat": ({}, dict(LANG=ZH), ("seat", "zh"), None,
+                                      lambda c: put(c.udev + "/lib", device_rule())),
+    # udev reads the name from /etc alone, here a rule as long that names another pair.
+    "installed-rule-hidden-by-another": ({}, dict(LANG=EN), ("install", "en"), None, lambda c: put(
+        c.udev + "/lib", device_rule()) or put(c.udev + "/etc", device_rule().replace("2003", "2093"))),
 }
+
+
+def installs(commands, work):
+    """What the commands install, run under sh in a folder of their own with a udevadm that does
+    nothing: the rule's text, or None."""
+    folder = tempfile.mkdtemp(dir=work)
+    write_program(os.path.join(work, "udevadm"), "#!/bin/sh\n")
+    subprocess.run(["sh", "-c", commands.replace("/etc/udev/rules.d ", folder + " ", 1)],
+                   env=dict(PATH=work + ":" + PLAIN_PATH))
+    rule = os.path.join(folder, kd.DEVICE_RULE_FILE)
+    return open(rule).read() if os.path.exists(rule) else None
 
 
 @pytest.mark.parametrize("case", ACCESS)
 def test_access(caller, case):
     """The tool starts as the caller when the receiver's nodes are open to them; otherwise the
-    notice names what an administrator runs, and nothing starts. Nothing asks for rights."""
-    nodes, variables, rc, language, started = ACCESS[case]
-    run = caller.run_launcher(receiver_and_foreign_device(caller.work),
+    notice names the node and what an administrator runs, which installs the launcher's own rule
+    and nothing else, and nothing starts. Nothing asks for rights."""
+    nodes, variables, notice, started, setup = ACCESS[case]
+    sysfs = setup and setup(caller)
+    run = caller.run_launcher(sysfs or receiver_and_foreign_device(caller.work),
                               dev_folder(caller.work, nodes), **variables)
-    assert run.returncode == rc
+    assert run.returncode == (1 if notice else 0)
     boxes = caller.log("zenity.log")
-    if language:
-        caption, text = kd.access_notice(caller.kit, language)
-        if "DISPLAY" in variables:
-            assert boxes == "uid=%d --info --no-markup --title %s --text %s\n" % (
-                NOBODY[0], caption, text)
-        else:
-            assert "%s: %s\n" % (caption, text) in run.stderr
+    if notice:
+        caption = kd.ACCESS_NOTICES[notice][0]
+        shown, lead = (boxes, "uid=%d --info --no-markup --title %s --text " % (
+            NOBODY[0], caption)) if "DISPLAY" in variables else (run.stderr, caption + ": ")
+        text = shown[shown.index(lead) + len(lead):-1]
+        assert not re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f\ufffd]", text), "raw controls"
+        node = re.search(r"/dev/hidraw\d", text).group()
+        assert node[5:] in ("hidraw0", "hidraw1") and nodes.get(node[5:]) not in ("owner", "acl")
+        word = re.search(r"\ninstall -m 0600 (.*) tamsu-receivers", text)
+        assert text == kd.access_notice(*notice, device_rule(), node=node, word=word and word.group(
+            1), rules=kd.visible(os.path.join(caller.kit, kd.DEVICE_RULE_FILE)))[1]
+        if notice[0] != "seat":
+            assert installs(text.split("\n\n")[2], caller.work) == device_rule()
+        if word:  # not even once the kit's file has changed since
+            put(caller.kit, RUN_LINE, "a")
+            assert installs(text.split("\n\n")[2], caller.work) is None, "a changed file installed"
     else:
         assert boxes == "" and run.other_lines == []
     assert caller.log("pkexec.log") == "", "requests for rights"
@@ -263,10 +317,8 @@ def test_set_user_id_launcher(caller, case):
 
 def receiver_pairs():
     """Each receiver pair of the launcher's own table, as its udev rule names them: "7c2f/2003"."""
-    rule = subprocess.run([LAUNCHER, "--device-rule"],
-                          capture_output=True, text=True, check=True).stdout
     return sorted("%s/%s" % pair for pair in
-                  re.findall(r'idVendor}=="(\w{4})", ATTRS{idProduct}=="(\w{4})"', rule))
+                  re.findall(r'idVendor}=="(\w{4})", ATTRS{idProduct}=="(\w{4})"', device_rule()))
 
 
 HOME = ["home"]

@@ -268,37 +268,39 @@ TEST(DeviceRule, EachReceiverPairOnceAndNothingElse)
     EXPECT_EQ(found, std::multiset<std::string>(expected.begin(), expected.end()));
 }
 
-TEST(AccessNotice, NamesTheKitsRuleAsOneShellWord)
+// The bytes /bin/sh makes of a word.
+std::string ShellReadsBack(const std::string& word)
 {
-    wchar_t text[kAccessNoticeChars];
-    const struct
+    FILE* shell = popen(("printf %s " + word).c_str(), "r");
+    std::string bytes;
+    char chunk[4096];
+    for (size_t got; shell != nullptr && (got = fread(chunk, 1, sizeof chunk, shell)) > 0;)
+        bytes.append(chunk, got);
+    if (shell != nullptr)
+        pclose(shell);
+    return bytes;
+}
+
+TEST(AccessNotice, KitRuleIsAShellWordThatReadsBackAsItsBytes)
+{
+    // Controls (a stray byte, a C1 control in UTF-8) through printf, with a quote, $(x), \ and %;
+    // the longest kit path, each character one that takes eight.
+    std::string longest = "/";
+    while (longest.size() < 1 + 230 * 2)
+        longest += "\xc2\x9b";
+    const std::string kits[] = {"/k/\x1b\r\x9b\xc2\x9b it's $(x) \\ %d/", longest + "/"};
+    for (const std::string& kit : kits)
     {
-        uint16_t language;
-        const wchar_t* kit;
-        const wchar_t* caption;
-        const wchar_t* install;
-    } cases[] = {
-        {0x0409, L"/opt/kit/", L"Tips",
-         L"\ninstall -m 0644 '/opt/kit/70-tamsu-receivers.rules' /etc/udev/rules.d/\n"},
-        // Nothing of a folder's name runs when the administrator pastes the line.
-        {0x0804, L"/home/a/it's $(x)/", L"\u63D0\u793A",
-         L"\ninstall -m 0644 '/home/a/it'\\''s $(x)/70-tamsu-receivers.rules' "
-         L"/etc/udev/rules.d/\n"},
-    };
-    for (const auto& c : cases)
-    {
-        const NoticeText notice = AccessNotice(c.language, c.kit, text, kAccessNoticeChars);
-        const std::wstring shown = notice.text;
-        EXPECT_EQ(std::wstring(notice.caption), c.caption);
-        EXPECT_NE(shown.find(c.install), std::wstring::npos) << Narrow(shown, 4096);
-        EXPECT_NE(shown.find(L"\nudevadm control --reload\nudevadm trigger --action=change "
-                             L"--subsystem-match=hidraw\n"),
-                  std::wstring::npos);
+        static wchar_t text[kAccessNoticeChars];
+        const NoticeText notice = AccessNotice(0x0409, Wide(kit, kPathChars).c_str(), true,
+                                               "/dev/hidraw0", text, kAccessNoticeChars);
+        const std::string shown = Narrow(notice.text, kAccessNoticeChars * 4);
+        std::smatch word;
+        ASSERT_TRUE(
+            std::regex_search(shown, word, std::regex("\ninstall -m 0600 (.*) tamsu-receivers")))
+            << shown;
+        EXPECT_EQ(ShellReadsBack(word[1]), kit + "70-tamsu-receivers.rules") << word[1];
     }
-    // The longest kit path, all quotes, still gives whole commands.
-    const std::wstring quotes(kPathChars - 1, L'\'');
-    const std::wstring shown = AccessNotice(0x0409, quotes.c_str(), text, kAccessNoticeChars).text;
-    EXPECT_NE(shown.find(L"rules' /etc/udev/rules.d/\nudevadm"), std::wstring::npos);
 }
 
 // A folder of the test's own, removed with what it holds.
