@@ -142,7 +142,7 @@ def test_notice_box(kit, display, case):
 def dev_folder(work, nodes):
     """A /dev of the test's own for one SOC receiver (hidraw0, hidraw1) and a foreign device
     (hidraw2): each node root's with mode 600, unless nodes opens it to the caller, as its
-    "owner" or by an "acl" entry as logind keeps one, or for "reading" alone."""
+    "owner" or by an "acl" entry as logind keeps one, or for "reading" or "writing" alone."""
     dev = os.path.join(work, "dev")
     os.makedirs(dev)
     for index in range(3):
@@ -152,8 +152,8 @@ def dev_folder(work, nodes):
         os.chmod(path, 0o600)
         if nodes.get(name) == "owner":
             os.chown(path, *NOBODY)
-        elif nodes.get(name) == "reading":
-            os.chmod(path, 0o644)
+        elif nodes.get(name) in ("reading", "writing"):
+            os.chmod(path, 0o644 if nodes[name] == "reading" else 0o622)
         elif nodes.get(name) == "acl":
             subprocess.run(["setfacl", "-m", "u:%d:rw" % NOBODY[0], path], check=True)
     return dev
@@ -186,6 +186,14 @@ def kit_in(caller, folder):
     caller.kit = caller.new_kit(os.path.join(caller.work, folder))
 
 
+def last_pair_alone(caller):
+    """A sysfs with one receiver (hidraw0), of the last pair of the launcher's table."""
+    sysfs = sysfs_tree(caller.work, 0)
+    last = re.findall(r'idVendor}=="(\w{4})", ATTRS{idProduct}=="(\w{4})"', device_rule())[-1]
+    kd.write_tree(kd.device_blocks(0, [(0, kd.MOUSE)], ids=last), sysfs)
+    return sysfs
+
+
 # case: how the nodes are opened to the caller, variables, the notice (kind and language, as a
 # line on standard error, or a box when there is a display; exit code 1), the family started as
 # the caller, what is done first (it may return the sysfs tree).
@@ -198,9 +206,12 @@ ACCESS = {
                                     None),
     "receiver-open-for-reading-alone": (dict(hidraw0="reading", hidraw1="reading"), dict(LANG=EN),
                                         ("install", "en"), None, None),
+    "receiver-open-for-writing-alone": (dict(hidraw0="writing", hidraw1="writing"), dict(LANG=EN),
+                                        ("install", "en"), None, None),
     "receiver-root-only": (dict(hidraw2="owner"), dict(LANG=ZH), ("install", "zh"), None, None),
     "receiver-root-only-with-a-display": ({}, dict(LANG=EN, DISPLAY=":99"), ("install", "en"),
                                           None, None),
+    "last-receiver-pair-root-only": ({}, dict(LANG=EN), ("install", "en"), None, last_pair_alone),
     # The kit's file, changed or a link to the right text, is not installed: the launcher's text is.
     "kit-rule-changed": ({}, dict(LANG=EN), ("write", "en"), None,
                          lambda c: kit_in(c, CONTROLS) or put(c.kit, RUN_LINE, "a")),
@@ -293,26 +304,34 @@ REFUSE_SETRESUID = ("python3", "-c", "import ctypes, os, platform, struct, sys\n
                     "if ctypes.CDLL(None).prctl(22, 2, program, 0, 0) != 0: sys.exit(93)\n"
                     "os.setgroups([]); os.setgid(65534); os.setuid(65534)\n"
                     "os.execv(sys.argv[1], sys.argv[1:])")
-# case: what starts the set-user-id launcher, as whom, and its line (None: the access notice).
+# case: the launcher's mode, what starts it, as whom, how the receiver's nodes are opened, and
+# its refusal line (None: none; then the access notice, or the tool when the nodes are open).
 SET_USER_ID = {
     # Root's rights given up first: the receiver root's alone stays closed to the caller.
-    "rights-given-up": ((), NOBODY, None),
+    "rights-given-up": (0o4755, (), NOBODY, {}, None),
     # They cannot be given back: it stops, rather than go on as root.
-    "drop-refused": (REFUSE_SETRESUID, (0, 0),
+    "drop-refused": (0o4755, REFUSE_SETRESUID, (0, 0), {},
                      kd.LINUX_LAUNCHER + ": its set-user-id rights cannot be given up, so it stops."),
+    "set-group-id": (0o2755, (), NOBODY, OPEN, None),
 }
 
 
 @pytest.mark.parametrize("case", SET_USER_ID)
 def test_set_user_id_launcher(caller, case):
-    prefix, user, line = SET_USER_ID[case]
-    os.chmod(os.path.join(caller.kit, kd.LINUX_LAUNCHER), 0o4755)
+    mode, prefix, user, nodes, line = SET_USER_ID[case]
+    os.chmod(os.path.join(caller.kit, kd.LINUX_LAUNCHER), mode)
+    probe = os.path.join(caller.work, "probe")
+    if nodes:
+        write_probe(tool(caller.kit, "SOC"), probe)
     run = caller.run_launcher(receiver_and_foreign_device(caller.work),
-                              dev_folder(caller.work, {}), *prefix, user=user, LANG=EN)
-    assert run.returncode == 1
-    if line:
-        assert run.other_lines == [line]
-    expect_nothing_started(caller.kit)
+                              dev_folder(caller.work, nodes), *prefix, user=user, LANG=EN)
+    assert run.returncode == (0 if nodes else 1)
+    assert [l for l in run.other_lines if l.startswith(kd.LINUX_LAUNCHER)] == ([line] if line else [])
+    if nodes:  # the tool, with the caller's group and no other
+        assert probe_report(probe) and re.search(r"\nGid:(\t%d){4}\n.*\nGroups:\s*\n" % NOBODY[1],
+                                                 open(os.path.join(probe, "status")).read())
+    else:
+        expect_nothing_started(caller.kit)
 
 
 def receiver_pairs():
@@ -469,9 +488,10 @@ AS_ROOT = "uid=0 fd3=- fd7=-"
 # installed), and what the probe (the SOC tool, or zenity) must report: descriptors, signals,
 # start line (shell patterns; None: nothing to report).
 HOSTILE = {
-    # As root from the start: nothing inherited past 2.
+    # As root from the start: nothing inherited past 2, limits above the usual ones as they were.
     **{"tool-started-given-" + parent: (parent, 2, "", (
-        "/dev/null " * 2 + "/dev/null" if parent == "closed-descriptors" else "*", CLEAN, AS_ROOT))
+        "/dev/null " * 2 + "/dev/null" if parent == "closed-descriptors" else "*", CLEAN, AS_ROOT,
+        "16777216:unlimited 4096:8192" if parent == "roomy-limits" else "*"))
        for parent in HOSTILE_PARENTS},
     # The failure line goes to the broken output; the run goes on to its second pass.
     "list-unreadable-output-on-broken-pipe": ("broken-pipes", "unreadable", "hidden", None),

@@ -603,4 +603,22 @@ FAULTS = [
     Fault("rt-seat-notice-english", "launch/run_text_linux.cpp",
           "chinese ? kChineseSeat : kEnglishSeat", "kEnglishSeat",
           "the notice for a missing seat always in English", "linux"),
+    # --- behaviours the suite held only in part: the refusal line, the group, the node's modes,
+    # --- the table's last pair, limits above the usual ones ------------------------------
+    Fault("ml-refusal-line-anyway", "launch/main_linux.cpp", "    if (!DropToRealUser())\n    {",
+          "    const bool setUserId = getuid() != geteuid();\n"
+          "    if (!DropToRealUser() || setUserId)\n    {",
+          "a set-user-id launcher that gave up root's rights says it could not, and stops", "linux"),
+    Fault("ml-set-gid-kept", "launch/main_linux.cpp",
+          "if (user == geteuid() && group == getegid())", "if (user == geteuid())",
+          "a set-group-id launcher hands its group to the tool", "linux"),
+    Fault("rn-writing-is-enough", "detect/receiver_nodes_linux.cpp", "R_OK | W_OK", "W_OK",
+          "a node open for writing alone taken as open: the tool starts and reads nothing", "linux"),
+    Fault("dr-last-pair-unchecked", "detect/device_rules.cpp",
+          "for (size_t i = 0; i < count; ++i)\n    {\n        if (ids[i].vendor == id.vendor",
+          "for (size_t i = 0; i + 1 < count; ++i)\n    {\n        if (ids[i].vendor == id.vendor",
+          "the table's last pair left out of the receivers: its root-only node let through", "linux"),
+    Fault("pr-limits-lowered", "launch/process_linux.cpp", "limit.rlim_cur < floor",
+          "limit.rlim_cur != floor",
+          "a caller's limits above the usual ones lowered to them for the tool", "linux"),
 ]
