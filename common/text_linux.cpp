@@ -164,13 +164,16 @@ bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity)
         const char32_t c = static_cast<char32_t>(*text);
         const bool rawByte = c >= kEscapeBase + 0x80 && c < kEscapeBase + 0x100;
         const unsigned byte = rawByte ? c - kEscapeBase : c;
-        wchar_t quoted[5] = {*text};
+        wchar_t quoted[7] = {*text};
         if (rawByte || c < 0x20 || (c >= 0x7F && c <= 0x9F))
         {
-            quoted[0] = L'\\';
-            quoted[1] = L'x';
-            quoted[2] = L"0123456789abcdef"[byte >> 4];
-            quoted[3] = L"0123456789abcdef"[byte & 0xF];
+            // A byte that is not UTF-8 \xHH; a C1 control, which is, \u00HH.
+            const bool c1 = !rawByte && c >= 0x80;
+            FormatBoundedW(quoted, 7, c1 ? L"\\u00" : L"\\x");
+            const size_t used = wcslen(quoted);
+            quoted[used] = L"0123456789abcdef"[byte >> 4 & 0xF];
+            quoted[used + 1] = L"0123456789abcdef"[byte & 0xF];
+            quoted[used + 2] = L'\0';
         }
         else if (c == L'\\')
         {

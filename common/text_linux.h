@@ -18,8 +18,9 @@ bool Utf8ToWide(const char* bytes, wchar_t* out, size_t capacity);
 bool WideToUtf8(const wchar_t* text, char* out, size_t capacity);
 
 // text as a person may safely read it on a terminal or in a box: each character a terminal would
-// act on (C0 controls, DEL, the C1 controls U+0080..U+009F) and each byte of a path that is not
-// valid UTF-8 (U+DC80..U+DCFF) written \xHH, and a backslash \\, so that the form is one to one.
+// act on (C0 controls and DEL as \xHH, the C1 controls U+0080..U+009F as \u00HH) and each byte of
+// a path that is not valid UTF-8 (U+DC80..U+DCFF) as \xHH, and a backslash as \\, so that the
+// form is one to one.
 // Returns false when cut (always terminated).
 bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity);
 

@@ -1,10 +1,15 @@
 #include "device_rule_linux.h"
 
 #include "bounded_format.h"
-#include "device_rules.h"
 #include "error_output_linux.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -17,17 +22,55 @@ void FormatUsbIdText(uint16_t value, char out[5])
     out[4] = '\0';
 }
 
+enum class RuleFile
+{
+    kAbsent,
+    kOwn,
+    kOther,
+};
+
+// Whether folder holds the rules file at all, and if so whether it is the launcher's own.
+RuleFile ReadRuleFile(const char* folder)
+{
+    char path[PATH_MAX];
+    if (!FormatBoundedA(path, sizeof path, "%s/%s", folder, kDeviceRuleFileName))
+        return RuleFile::kOther;
+    // A link is not followed (to another user's file, or /etc/shadow) and a FIFO not waited on.
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? RuleFile::kAbsent : RuleFile::kOther;
+    char own[kDeviceRuleBytes];
+    char held[kDeviceRuleBytes];
+    struct stat status;
+    const bool regular =
+        fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && FormatDeviceRule(own, sizeof own);
+    // One byte past the own text tells a longer file from it.
+    const size_t wanted = regular ? strlen(own) + 1 : 0;
+    size_t used = 0;
+    while (used < wanted)
+    {
+        const ssize_t got = read(fd, held + used, wanted - used);
+        if (got <= 0)
+            break;
+        used += static_cast<size_t>(got);
+    }
+    close(fd);
+    return regular && used + 1 == wanted && memcmp(own, held, used) == 0 ? RuleFile::kOwn
+                                                                         : RuleFile::kOther;
+}
+
 } // namespace
 
-void WriteDeviceRule(int fd)
+bool FormatDeviceRule(char* out, size_t capacity)
 {
-    WriteText(fd,
-              "# The hidraw nodes of Tamsu receivers, opened to the person at the seat while they\n"
-              "# are there. Written by `tamsu-launcher --device-rule`; install it as\n"
-              "# /etc/udev/rules.d/70-tamsu-receivers.rules.\n");
+    bool whole = FormatBoundedA(
+        out, capacity, "%s",
+        "# The hidraw nodes of Tamsu receivers, opened to the person at the seat while they\n"
+        "# are there. Written by `tamsu-launcher --device-rule`; install it as\n"
+        "# /etc/udev/rules.d/70-tamsu-receivers.rules.\n");
     UsbDeviceId ids[kMaxReceiverUsbIds];
     const size_t count = ListReceiverUsbIds(ids, kMaxReceiverUsbIds);
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = 0; i < count && whole; ++i)
     {
         // udev compares the attributes' text; all keys that look at parents must match on the same
         // one, here the USB device.
@@ -35,11 +78,39 @@ void WriteDeviceRule(int fd)
         char product[5];
         FormatUsbIdText(ids[i].vendor, vendor);
         FormatUsbIdText(ids[i].product, product);
-        char line[160];
-        FormatBoundedA(line, sizeof line,
-                       "SUBSYSTEM==\"hidraw\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"%s\", "
-                       "ATTRS{idProduct}==\"%s\", TAG+=\"uaccess\"\n",
-                       vendor, product);
-        WriteText(fd, line);
+        const size_t used = strlen(out);
+        whole =
+            FormatBoundedA(out + used, capacity - used,
+                           "SUBSYSTEM==\"hidraw\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"%s\", "
+                           "ATTRS{idProduct}==\"%s\", TAG+=\"uaccess\"\n",
+                           vendor, product);
     }
+    return whole;
+}
+
+void WriteDeviceRule(int fd)
+{
+    char text[kDeviceRuleBytes];
+    FormatDeviceRule(text, sizeof text);
+    WriteText(fd, text);
+}
+
+bool FolderHoldsDeviceRule(const char* folder)
+{
+    return ReadRuleFile(folder) == RuleFile::kOwn;
+}
+
+bool IsDeviceRuleInstalled()
+{
+    // udev's folders in the order it reads them; a file in /etc replaces (or, as a link to
+    // /dev/null, masks) one of the same name in the others.
+    static const char* const kRuleFolders[] = {"/etc/udev/rules.d", "/run/udev/rules.d",
+                                               "/usr/lib/udev/rules.d"};
+    for (const char* folder : kRuleFolders)
+    {
+        const RuleFile file = ReadRuleFile(folder);
+        if (file != RuleFile::kAbsent)
+            return file == RuleFile::kOwn;
+    }
+    return false;
 }

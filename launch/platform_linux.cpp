@@ -4,6 +4,7 @@
 #include "platform.h"
 
 #include "bounded_format.h"
+#include "device_rule_linux.h"
 #include "error_output_linux.h"
 #include "process_linux.h"
 #include "receiver_nodes_linux.h"
@@ -132,13 +133,19 @@ int StartTool(const ToolTarget&, const wchar_t* toolPath)
     if (!WideToUtf8(kit, kitBytes, sizeof kitBytes) || !WideToUtf8(toolPath, path, sizeof path))
         return 0;
     // The tool opens the receiver's hidraw nodes, which the kit's udev rule opens to the person
-    // at the seat. Root (sudo, a service) may open them anyway.
-    char refused[PATH_MAX];
+    // at the seat. Root (sudo, a service) may open them anyway. With the rule installed, what is
+    // missing is a seat; otherwise the notice installs the kit's file only when it is the
+    // launcher's own.
+    char refused[PATH_MAX] = "";
     if (geteuid() != 0 && !CanOpenReceiverNodes("/sys", "/dev", refused, sizeof refused))
     {
+        const uint16_t language = SystemLanguageId();
+        const bool own = FolderHoldsDeviceRule(kitBytes);
         wcscat(kit, L"/");
         static wchar_t text[kAccessNoticeChars];
-        ShowNotice(AccessNotice(SystemLanguageId(), kit, text, kAccessNoticeChars));
+        ShowNotice(IsDeviceRuleInstalled()
+                       ? SeatNotice(language, refused, text, kAccessNoticeChars)
+                       : AccessNotice(language, kit, own, refused, text, kAccessNoticeChars));
         return 1;
     }
     // As a double-click in a file manager does: names the tool opens by a relative path are the

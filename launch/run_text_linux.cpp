@@ -2,20 +2,60 @@
 
 #include "bounded_format.h"
 #include "device_rule_linux.h"
+#include "sha256.h"
+#include "text_linux.h"
+
+#include <cstring>
+#include <cwchar>
 
 namespace
 {
 
-// The commands an administrator runs once; %s is the kit's rules file, quoted.
-const wchar_t kCommands[] = L"install -m 0644 %s /etc/udev/rules.d/\n"
-                            L"udevadm control --reload\n"
-                            L"udevadm trigger --action=change --subsystem-match=hidraw";
+// The commands when the kit's rules file is the launcher's own: a copy only root can read or
+// change, installed only when it holds the launcher's text, whatever the kit's file has become
+// since the notice (another text, a link to /etc/shadow, a FIFO). udev reads only *.rules files,
+// so the copy does nothing until then. %s: the kit's file as a shell word, the text's SHA-256,
+// kReload.
+const wchar_t kInstallCommands[] =
+    L"cd /etc/udev/rules.d &&\n"
+    L"install -m 0600 %s tamsu-receivers.new &&\n"
+    L"echo '%s  tamsu-receivers.new' | sha256sum -c &&\n"
+    L"chmod 0644 tamsu-receivers.new && mv tamsu-receivers.new 70-tamsu-receivers.rules\n%s";
+// Otherwise the launcher's own text (%s, which ends in a line end) in a here-document, renamed
+// into place so that nothing is written through a link of the rule's name; then kReload.
+const wchar_t kWriteCommands[] =
+    L"cd /etc/udev/rules.d && cat >tamsu-receivers.new <<'EOF' &&\n"
+    L"%sEOF\n"
+    L"chmod 0644 tamsu-receivers.new && mv tamsu-receivers.new 70-tamsu-receivers.rules\n%s";
+const wchar_t kReload[] = L"udevadm control --reload\n"
+                          L"udevadm trigger --action=change --subsystem-match=hidraw";
 
-const wchar_t kChineseFormat[] = L"配对工具无法打开坦苏接收器：当前用户没有读写它的权限。\n\n"
-                                 L"请管理员以 root 身份运行一次：\n\n%s\n\n然后重新插入接收器。";
-const wchar_t kEnglishFormat[] =
-    L"The pairing tool cannot open the Tamsu receiver: this user may not read and write it.\n\n"
-    L"An administrator runs once, as root:\n\n%s\n\nThen plug the receiver in again.";
+// %s: the node, the commands.
+const wchar_t kChineseInstall[] = L"配对工具无法打开坦苏接收器 %s：当前用户没有读写它的权限。\n\n"
+                                  L"请管理员以 root 身份运行一次：\n\n%s\n\n然后重新插入接收器。";
+const wchar_t kEnglishInstall[] =
+    L"The pairing tool cannot open the Tamsu receiver %s: this user may not read and write it."
+    L"\n\nAn administrator runs once, as root:\n\n%s\n\nThen plug the receiver in again.";
+// %s: the node, the kit's rules file, the commands.
+const wchar_t kChineseWrite[] =
+    L"配对工具无法打开坦苏接收器 %s：当前用户没有读写它的权限。套件中的规则文件 %s "
+    L"不是启动器自己的规则，因此不安装它。\n\n请管理员以 root 身份运行一次以下命令，"
+    L"安装启动器自己的规则：\n\n%s\n\n然后重新插入接收器。";
+const wchar_t kEnglishWrite[] =
+    L"The pairing tool cannot open the Tamsu receiver %s: this user may not read and write it. "
+    L"The kit's rules file %s is not the launcher's own, so it is not to be installed.\n\n"
+    L"An administrator runs once, as root, to install the launcher's own rule:\n\n%s\n\n"
+    L"Then plug the receiver in again.";
+// %s: the node.
+const wchar_t kChineseSeat[] =
+    L"配对工具无法打开坦苏接收器 %s，尽管启动器的 udev 规则已经安装：该规则只把接收器开放给"
+    L"在这台电脑本机屏幕前登录的用户。\n\n请在这台电脑本机登录（不要通过 ssh 登录，"
+    L"也不要在其他用户正在使用它的屏幕时登录），或者重新插入接收器。";
+const wchar_t kEnglishSeat[] =
+    L"The pairing tool cannot open the Tamsu receiver %s, although the launcher's udev rule is "
+    L"installed: the rule opens it only to the user signed in at this computer's own screen.\n\n"
+    L"Sign in at the computer itself (not over ssh, and not while another user is signed in at "
+    L"its screen), or plug the receiver in again.";
 
 const wchar_t kChineseWine[] = L"此接收器的配对工具是 Windows 程序，在 Linux 上需要 Wine 才能运行，"
                                L"但没有找到 Wine。\n\n请管理员安装 wine 软件包，然后重新运行。";
@@ -41,47 +81,118 @@ const wchar_t kEnglishWine64[] =
     L"32-bit programs alone.\n\nAn administrator installs the 64-bit part of Wine (on Debian and "
     L"Ubuntu, the package wine64); then run the launcher again.";
 
-// path in single quotes, each quote in it written '\'' so that no character of it means
-// anything to the shell.
+// What a terminal would act on (C0 and C1 controls, DEL) and the bytes of a path that are not
+// UTF-8, as Utf8ToWide holds them; the same set QuoteControlCharacters writes \xHH.
+bool IsControl(wchar_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xDC80 && c <= 0xDCFF);
+}
+
+// path as one shell word that POSIX sh (dash has no $'...') reads back as the same bytes: in
+// single quotes, each quote written '\''; or, when it holds a control character, which must not
+// reach the administrator's terminal raw, "$(printf '...')" with each byte of those written \ooo,
+// and \ and % doubled for printf. The path ends in ".rules": the substitution, which drops
+// trailing line ends, keeps it whole.
 bool QuoteForShell(const wchar_t* path, wchar_t* out, size_t capacity)
 {
+    bool controls = false;
+    for (const wchar_t* c = path; *c != L'\0'; ++c)
+        controls = controls || IsControl(*c);
     size_t used = 0;
     bool whole = true;
-    auto put = [&](wchar_t c)
+    auto put = [&](const wchar_t* piece)
     {
-        if (used + 1 < capacity)
-            out[used++] = c;
-        else
-            whole = false;
+        for (; *piece != L'\0'; ++piece)
+        {
+            if (used + 1 < capacity)
+                out[used++] = *piece;
+            else
+                whole = false;
+        }
     };
-    put(L'\'');
+    put(controls ? L"\"$(printf '" : L"'");
     for (const wchar_t* c = path; *c != L'\0'; ++c)
     {
-        if (*c != L'\'')
+        wchar_t piece[9] = {*c};
+        if (*c == L'\'')
         {
-            put(*c);
-            continue;
+            wcscpy(piece, L"'\\''");
         }
-        for (const wchar_t* escaped = L"'\\''"; *escaped != L'\0'; ++escaped)
-            put(*escaped);
+        else if (controls && (*c == L'\\' || *c == L'%'))
+        {
+            piece[1] = *c;
+        }
+        else if (controls && IsControl(*c))
+        {
+            // Its UTF-8 bytes: a C1 control's are C2 and its own value, any other's its value.
+            const bool c1 = *c >= 0x80 && *c <= 0x9F;
+            const unsigned bytes[2] = {c1 ? 0xC2u : static_cast<unsigned>(*c) & 0xFF,
+                                       static_cast<unsigned>(*c)};
+            const int count = c1 ? 2 : 1;
+            for (int i = 0; i < count; ++i)
+            {
+                piece[4 * i] = L'\\';
+                piece[4 * i + 1] = L'0' + (bytes[i] >> 6);
+                piece[4 * i + 2] = L'0' + ((bytes[i] >> 3) & 7);
+                piece[4 * i + 3] = L'0' + (bytes[i] & 7);
+            }
+        }
+        put(piece);
     }
-    put(L'\'');
+    put(controls ? L"')\"" : L"'");
     out[used] = L'\0';
     return whole;
 }
 
+// The node's path as a person may read it, in a static buffer.
+const wchar_t* VisibleNode(const char* node)
+{
+    static wchar_t wide[kUtf8PathBytes];
+    static wchar_t shown[kUtf8PathBytes * 4];
+    Utf8ToWide(node, wide, kUtf8PathBytes);
+    QuoteControlCharacters(wide, shown, kUtf8PathBytes * 4);
+    return shown;
+}
+
 } // namespace
 
-NoticeText AccessNotice(uint16_t languageId, const wchar_t* kit, wchar_t* text, size_t capacity)
+NoticeText AccessNotice(uint16_t languageId, const wchar_t* kit, bool kitRuleIsOwn,
+                        const char* node, wchar_t* text, size_t capacity)
 {
     const bool chinese = languageId == kLangChineseSimplified;
-    wchar_t rule[kAccessNoticeChars];
-    wchar_t quoted[kAccessNoticeChars];
-    wchar_t commands[kAccessNoticeChars];
-    FormatBoundedW(rule, kAccessNoticeChars, L"%s%s", kit, kDeviceRuleFile);
-    QuoteForShell(rule, quoted, kAccessNoticeChars);
-    FormatBoundedW(commands, kAccessNoticeChars, kCommands, quoted);
-    FormatBoundedW(text, capacity, chinese ? kChineseFormat : kEnglishFormat, commands);
+    static wchar_t path[kAccessNoticeChars];
+    static wchar_t quoted[kAccessNoticeChars];
+    static wchar_t commands[kAccessNoticeChars];
+    char rule[kDeviceRuleBytes];
+    FormatDeviceRule(rule, sizeof rule);
+    FormatBoundedW(path, kAccessNoticeChars, L"%s%s", kit, kDeviceRuleFile);
+    if (kitRuleIsOwn)
+    {
+        char sum[kSha256HexChars];
+        wchar_t wideSum[kSha256HexChars];
+        Sha256Hex(rule, strlen(rule), sum);
+        Utf8ToWide(sum, wideSum, kSha256HexChars);
+        QuoteForShell(path, quoted, kAccessNoticeChars);
+        FormatBoundedW(commands, kAccessNoticeChars, kInstallCommands, quoted, wideSum, kReload);
+        FormatBoundedW(text, capacity, chinese ? kChineseInstall : kEnglishInstall,
+                       VisibleNode(node), commands);
+    }
+    else
+    {
+        static wchar_t wideRule[kDeviceRuleBytes];
+        Utf8ToWide(rule, wideRule, kDeviceRuleBytes);
+        QuoteControlCharacters(path, quoted, kAccessNoticeChars);
+        FormatBoundedW(commands, kAccessNoticeChars, kWriteCommands, wideRule, kReload);
+        FormatBoundedW(text, capacity, chinese ? kChineseWrite : kEnglishWrite, VisibleNode(node),
+                       quoted, commands);
+    }
+    return {chinese ? L"提示" : L"Tips", text};
+}
+
+NoticeText SeatNotice(uint16_t languageId, const char* node, wchar_t* text, size_t capacity)
+{
+    const bool chinese = languageId == kLangChineseSimplified;
+    FormatBoundedW(text, capacity, chinese ? kChineseSeat : kEnglishSeat, VisibleNode(node));
     return {chinese ? L"提示" : L"Tips", text};
 }
 

@@ -1,5 +1,6 @@
 // The Linux launcher's own notices: the receiver is not open to the caller, and what an
-// administrator does once about it; the tool is a Windows program and there is no Wine to run it.
+// administrator does once about it, or what the caller does when the rule is there already; the
+// tool is a Windows program and there is no Wine to run it.
 #pragma once
 
 #include "run_text.h"
@@ -7,13 +8,24 @@
 #include <cstddef>
 #include <cstdint>
 
-// Room for the notice with any kit path (each character of which may take four in quotes).
-constexpr size_t kAccessNoticeChars = 2048;
+// Room for a notice with the whole rule and any kit path and node (each character of which may
+// take eight in the commands' quotes, four in the text's).
+constexpr size_t kAccessNoticeChars = 8192;
 
-// The notice in the run's language (Chinese for 0x0804, as the others), its text formatted
-// into text: the commands that install the kit's rule from the folder kit (which ends in '/'),
-// as one shell word whatever it holds, and reload and apply udev's rules.
-NoticeText AccessNotice(uint16_t languageId, const wchar_t* kit, wchar_t* text, size_t capacity);
+// The notice in the run's language (Chinese for 0x0804, as the others), its text formatted into
+// text, when the caller cannot open the receiver's node (a path) and the launcher's udev rule is
+// not installed: the commands an administrator runs once as root. When the rules file in the
+// folder kit (which ends in '/') is the launcher's own (kitRuleIsOwn), they copy it, named as one
+// shell word that holds no raw control character whatever the path holds, and install the copy
+// only if it has the SHA-256 of the launcher's own text; otherwise the notice says that the kit's
+// file is not the launcher's, and the commands write the launcher's own text. Then they reload
+// and apply udev's rules. Paths in the text have their control characters written \xHH.
+NoticeText AccessNotice(uint16_t languageId, const wchar_t* kit, bool kitRuleIsOwn,
+                        const char* node, wchar_t* text, size_t capacity);
+
+// The notice when the launcher's rule is installed and the caller still cannot open the node:
+// the rule opens it only to the user at the computer's own screen. No commands.
+NoticeText SeatNotice(uint16_t languageId, const char* node, wchar_t* text, size_t capacity);
 
 // The notice in the run's language when the tool is a Windows program and no Wine was found:
 // it names the package to install.

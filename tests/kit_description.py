@@ -7,6 +7,7 @@ the benchmarks and the kernel stage all read it from here; scripts/run.sh throug
 from CMakeLists.txt, where the build takes them.
 """
 
+import hashlib
 import os
 import re
 import shutil
@@ -46,17 +47,31 @@ NOTICES = {
                      "device.      "),
     ("none", "en"): ("Tips", "      No Tamsu Wireless Device detected!      "),
 }
-# The Linux launcher's notice when the caller may not open the receiver: language -> (caption,
-# text with the commands in place of %s), and the commands, the kit's rules file in place of %s.
+# The Linux launcher's notices when the caller may not open the receiver: (kind, language) ->
+# (caption, text). "install": the kit's rules file is the launcher's own; "write": it is not
+# (%(rules)s); "seat": the launcher's rule is installed. %(node)s is the node refused.
+_CANNOT = {"zh": "配对工具无法打开坦苏接收器 %(node)s", "en": "The pairing tool cannot open the Tamsu "
+           "receiver %(node)s"}
+_NO_RIGHTS = {"zh": _CANNOT["zh"] + "：当前用户没有读写它的权限。",
+              "en": _CANNOT["en"] + ": this user may not read and write it."}
+_AGAIN = {"zh": "\n\n%(commands)s\n\n然后重新插入接收器。",
+          "en": "\n\n%(commands)s\n\nThen plug the receiver in again."}
 ACCESS_NOTICES = {
-    "zh": ("\u63d0\u793a", "\u914d\u5bf9\u5de5\u5177\u65e0\u6cd5\u6253\u5f00\u5766\u82cf\u63a5"
-           "\u6536\u5668\uff1a\u5f53\u524d\u7528\u6237\u6ca1\u6709\u8bfb\u5199\u5b83\u7684"
-           "\u6743\u9650\u3002\n\n\u8bf7\u7ba1\u7406\u5458\u4ee5 root \u8eab\u4efd\u8fd0\u884c"
-           "\u4e00\u6b21\uff1a\n\n%s\n\n\u7136\u540e\u91cd\u65b0\u63d2\u5165\u63a5\u6536"
-           "\u5668\u3002"),
-    "en": ("Tips", "The pairing tool cannot open the Tamsu receiver: this user may not read and "
-           "write it.\n\nAn administrator runs once, as root:\n\n%s\n\nThen plug the receiver in "
-           "again."),
+    ("install", "zh"): ("提示", _NO_RIGHTS["zh"] + "\n\n请管理员以 root 身份运行一次：" + _AGAIN["zh"]),
+    ("write", "zh"): ("提示", _NO_RIGHTS["zh"] + "套件中的规则文件 %(rules)s 不是启动器自己的规则，因此不安装"
+                      "它。\n\n请管理员以 root 身份运行一次以下命令，安装启动器自己的规则：" + _AGAIN["zh"]),
+    ("seat", "zh"): ("提示", _CANNOT["zh"] + "，尽管启动器的 udev 规则已经安装：该规则只把接收器开放给在这台"
+                     "电脑本机屏幕前登录的用户。\n\n请在这台电脑本机登录（不要通过 ssh 登录，也不要在其他用户"
+                     "正在使用它的屏幕时登录），或者重新插入接收器。"),
+    ("install", "en"): ("Tips", _NO_RIGHTS["en"] + "\n\nAn administrator runs once, as root:"
+                        + _AGAIN["en"]),
+    ("write", "en"): ("Tips", _NO_RIGHTS["en"] + " The kit's rules file %(rules)s is not the "
+                      "launcher's own, so it is not to be installed.\n\nAn administrator runs "
+                      "once, as root, to install the launcher's own rule:" + _AGAIN["en"]),
+    ("seat", "en"): ("Tips", _CANNOT["en"] + ", although the launcher's udev rule is installed: "
+                     "the rule opens it only to the user signed in at this computer's own screen.\n\n"
+                     "Sign in at the computer itself (not over ssh, and not while another user is "
+                     "signed in at its screen), or plug the receiver in again."),
 }
 # Its notice when the tool is a Windows program and no Wine is found: language -> (caption, text).
 WINE_NOTICES = {
@@ -74,15 +89,32 @@ WINE_NOTICES = {
              "&& apt-get install wine32:i386); then run the launcher again."),
 }
 DEVICE_RULE_FILE = "70-tamsu-receivers.rules"
-ADMINISTRATOR_COMMANDS = ("install -m 0644 %s /etc/udev/rules.d/\nudevadm control --reload\n"
-                          "udevadm trigger --action=change --subsystem-match=hidraw")
+# The notices' commands in udev's rules folder: a copy of the kit's file (%(word)s, a shell word)
+# installed once sha256sum finds the SHA-256 of the launcher's own text (%(rule)s), or that text
+# written there; then udev's rules reloaded and applied.
+_RENAMED = "chmod 0644 tamsu-receivers.new && mv tamsu-receivers.new %s\n" % DEVICE_RULE_FILE
+_RELOAD = "udevadm control --reload\nudevadm trigger --action=change --subsystem-match=hidraw"
+ACCESS_COMMANDS = {
+    "install": "cd /etc/udev/rules.d &&\ninstall -m 0600 %(word)s tamsu-receivers.new &&\n"
+               "echo '%(sha)s  tamsu-receivers.new' | sha256sum -c &&\n" + _RENAMED + _RELOAD,
+    "write": "cd /etc/udev/rules.d && cat >tamsu-receivers.new <<'EOF' &&\n%(rule)sEOF\n" + _RENAMED
+             + _RELOAD,
+    "seat": "",
+}
 
 
-def access_notice(kit, language):
-    """(caption, text) of the access notice for the kit in folder kit (no quote in its path)."""
-    caption, text = ACCESS_NOTICES[language]
-    rule = "'%s/%s'" % (kit, DEVICE_RULE_FILE)
-    return caption, text % (ADMINISTRATOR_COMMANDS % rule)
+def access_notice(kind, language, rule, **fields):
+    """(caption, text) of an access notice, rule the launcher's own text."""
+    caption, text = ACCESS_NOTICES[(kind, language)]
+    fields.update(rule=rule, sha=hashlib.sha256(rule.encode()).hexdigest())
+    return caption, text % dict(fields, commands=ACCESS_COMMANDS[kind] % fields)
+
+
+def visible(path):
+    """path as a notice names it in its text: control characters and bytes that are not UTF-8
+    (os.fsdecode's U+DC80..U+DCFF) written \\xHH, a backslash doubled."""
+    return "".join("\\x%02x" % (ord(c) & 0xFF) if ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F
+                   or 0xDC80 <= ord(c) <= 0xDCFF else c * (1 + (c == "\\")) for c in path)
 
 
 # Language -> (locale, Windows language identifier).

@@ -137,9 +137,9 @@ def expect_nothing_started(kit):
 
 # Programs that start the launcher (their arguments) as a hostile parent would: with standard
 # output and error on a pipe whose reader has gone, with descriptors 0-2 closed, with every
-# signal ignored and blocked, with descriptor 7 open, or with umask 077 and soft limits of 4
+# signal ignored and blocked, with descriptor 7 open, with umask 077 and soft limits of 4
 # descriptors, a 32 KiB stack and no file size (after closing what the harness left open: with
-# that the loader could not open libc).
+# that the loader could not open libc), or with soft limits above the usual ones.
 HOSTILE_PARENTS = {
     "broken-pipes": 'fifo=$(mktemp -u "$0.XXXXXX") && mkfifo "$fifo" || exit 92\n'
                     'exec 3<>"$fifo" 4>"$fifo"\nrm "$fifo"\nexec "$@" 3<&- >&4 2>&4 4>&-',
@@ -149,6 +149,7 @@ HOSTILE_PARENTS = {
     "tight-limits": 'for fd in /proc/$$/fd/*; do\n    fd=${fd##*/}\n'
                     '    [ "$fd" -le 2 ] || eval "exec $fd>&-"\ndone\numask 077\n'
                     'exec prlimit --nofile=4: --stack=32768: --fsize=0: -- "$@"',
+    "roomy-limits": 'exec prlimit --nofile=4096:8192 --stack=16777216: -- "$@"',
 }
 
 
@@ -163,14 +164,15 @@ def hostile_parent(work, name):
     return write_program(os.path.join(work, name), "#!/bin/bash\n" + HOSTILE_PARENTS[name] + "\n")
 
 
-# Leaves in its folder links to its working folder and descriptors 0-2, its /proc status and
-# environment, and a line "start" with its user and descriptors 3 and 7 (first lifting a file-size
-# limit a parent left it, which would stop the report). bash's exec keeps the signal state it was
-# given (dash clears the mask), and cp opens nothing before it has read the links.
-PROBE = r"""#!/bin/bash
+# Leaves in its folder links to its working folder and descriptors 0-2, its /proc limits, status
+# and environment, and a line "start" with its user and descriptors 3 and 7 (first lifting a
+# file-size limit a parent left it, which would stop the report). bash's exec keeps the signal
+# state it was given (dash clears the mask), and with -p the ids (it would give up effective ones
+# that differ from the real ones); cp opens nothing before it has read the links.
+PROBE = r"""#!/bin/bash -p
 ulimit -S -f unlimited
 echo "uid=$(id -u) fd3=$(readlink /proc/self/fd/3 || echo -) fd7=$(readlink /proc/self/fd/7 || echo -)" >FOLDER/start
-exec cp -P /proc/self/cwd /proc/self/fd/0 /proc/self/fd/1 /proc/self/fd/2 /proc/self/environ /proc/self/status FOLDER/
+exec cp -P /proc/self/cwd /proc/self/fd/0 /proc/self/fd/1 /proc/self/fd/2 /proc/self/environ /proc/self/limits /proc/self/status FOLDER/
 """
 
 
@@ -182,8 +184,9 @@ def write_probe(program, folder):
 
 def probe_report(folder, seconds=60):
     """What a probe left: its descriptors 0-2 ("-" when closed), its blocked and ignored
-    signals, its start line; None when it left nothing within seconds (the status file's last
-    line marks it whole)."""
+    signals, its start line, its soft and hard limits of stack and descriptors
+    ("16777216:unlimited 4096:8192"); None when it left nothing within seconds (the status file's
+    last line marks it whole)."""
     status = os.path.join(folder, "status")
     if not kd.wait_for(lambda: "nonvoluntary_ctxt_switches:" in _read(status), seconds):
         return None
@@ -191,7 +194,9 @@ def probe_report(folder, seconds=60):
     return (" ".join(os.readlink(p) if os.path.islink(p) else "-" for p in links),
             "".join(line.replace("\t", "") + " " for line in _read(status).splitlines()
                     if line.startswith(("SigBlk:", "SigIgn:"))),
-            _read(os.path.join(folder, "start")).rstrip("\n"))
+            _read(os.path.join(folder, "start")).rstrip("\n"),
+            " ".join(":".join(line.split()[-3:-1]) for line in _read(os.path.join(
+                folder, "limits")).splitlines() if line.startswith(("Max open", "Max stack"))))
 
 
 # Binds sysfs ($1) over /sys and $2 (when given, and zenity is installed) over zenity, in a
@@ -215,15 +220,16 @@ def run_isolated(*args, **kwargs):
 # Runs its command as user $2 (uid:gid) in private mount and pid namespaces where the programs of
 # $1 lie over /usr/bin, the sysfs tree $3 (when given) over /sys, the folder $4 (when given)
 # over /dev, with /dev/null bound into it, and an overlay with the options $5 (when given) on the
-# folder $6.
+# folder $6; the folders etc and lib of $7 lie over udev's rules folders.
 UNPRIVILEGED = """mount -t overlay overlay -o "lowerdir=$1:/usr/bin" /usr/bin || exit 90
 [ -z "$3" ] || mount --bind "$3" /sys || exit 90
 if [ -n "$4" ]; then
     touch "$4/null" && mount --bind /dev/null "$4/null" && mount --bind "$4" /dev || exit 90
 fi
 [ -z "$5" ] || mount -t overlay overlay -o "$5" "$6" || exit 90
+mount --bind "$7/etc" /etc/udev/rules.d && mount --bind "$7/lib" /usr/lib/udev/rules.d || exit 90
 user=$2
-shift 6
+shift 7
 setpriv --reuid="${user%:*}" --regid="${user#*:}" --clear-groups -- "$@"
 status=$?
 # This is the namespace's init: what outlived the command (a tool) ends with it, so it waits
@@ -238,15 +244,24 @@ exit "$status"
 NOBODY = (65534, 65534)
 
 
+def device_rule():
+    """The launcher's own udev rule, as --device-rule prints it."""
+    return subprocess.run([LAUNCHER, "--device-rule"],
+                          capture_output=True, text=True, check=True).stdout
+
+
 class Caller:
-    """A user who is not root, with a kit in work/kit, a bin folder over /usr/bin with a pkexec
-    and a zenity that record who ran them, and logs anyone may write."""
+    """A user who is not root, with a kit in work/kit that carries the launcher's rule, a bin
+    folder over /usr/bin with a pkexec and a zenity that record who ran them, empty udev rules
+    folders (udev/etc, udev/lib) and logs anyone may write."""
 
     LOGS = (kd.STAND_IN_LOG, "pkexec.log", "zenity.log")
 
     def __init__(self, work):
         self.work, self.bin = work, os.path.join(work, "bin")
-        os.makedirs(self.bin)
+        self.udev = os.path.join(work, "udev")
+        for folder in (self.bin, self.udev + "/etc", self.udev + "/lib"):
+            os.makedirs(folder)
         self.kit = self.new_kit(os.path.join(work, "kit"))
         for name in self.LOGS[1:]:
             self.new_log(os.path.join(work, name))
@@ -265,6 +280,8 @@ class Caller:
         # Its log writable for any user, so that a tool started as the caller can say so.
         new_kit(kit)
         self.new_log(os.path.join(kit, kd.STAND_IN_LOG))
+        with open(os.path.join(kit, kd.DEVICE_RULE_FILE), "w") as rule:
+            rule.write(device_rule())
         return kit
 
     def log(self, name):
@@ -278,7 +295,7 @@ class Caller:
         variables = dict(dict(PATH="/usr/bin:/bin", HOME="/"), **variables)
         return start(["unshare", "--mount", "--propagation", "private", "--pid", "--fork",
                       "--mount-proc", "--", "sh", "-c", UNPRIVILEGED, "sh", self.bin,
-                      "%d:%d" % user, sysfs, dev, *overlay, *prefix,
+                      "%d:%d" % user, sysfs, dev, *overlay, self.udev, *prefix,
                       os.path.join(self.kit, kd.LINUX_LAUNCHER), *arguments], cwd=cwd,
                      **variables)
 

@@ -10,12 +10,13 @@ import re
 import shutil
 import stat
 import subprocess
+import tempfile
 
 import pytest
 
 import kit_description as kd
-from e2e_support import (ARTEFACTS, HOSTILE_PARENTS, LAUNCHER, NOBODY, WINE_STAND_IN, Caller,
-                         expect_nothing_started, expect_started, hostile_parent,
+from e2e_support import (ARTEFACTS, HOSTILE_PARENTS, NOBODY, PLAIN_PATH, WINE_STAND_IN, Caller,
+                         device_rule, expect_nothing_started, expect_started, hostile_parent,
                          kit_prefix_overlay, new_kit, probe_report, run_isolated, run_launcher,
                          start, start_launcher, started_tools, tool, umockdev, write_probe,
                          write_program)
@@ -142,7 +143,7 @@ def test_notice_box(kit, display, case):
 def dev_folder(work, nodes):
     """A /dev of the test's own for one SOC receiver (hidraw0, hidraw1) and a foreign device
     (hidraw2): each node root's with mode 600, unless nodes opens it to the caller, as its
-    "owner" or by an "acl" entry as logind keeps one, or for "reading" alone."""
+    "owner" or by an "acl" entry as logind keeps one, or for "reading" or "writing" alone."""
     dev = os.path.join(work, "dev")
     os.makedirs(dev)
     for index in range(3):
@@ -152,8 +153,8 @@ def dev_folder(work, nodes):
         os.chmod(path, 0o600)
         if nodes.get(name) == "owner":
             os.chown(path, *NOBODY)
-        elif nodes.get(name) == "reading":
-            os.chmod(path, 0o644)
+        elif nodes.get(name) in ("reading", "writing"):
+            os.chmod(path, 0o644 if nodes[name] == "reading" else 0o622)
         elif nodes.get(name) == "acl":
             subprocess.run(["setfacl", "-m", "u:%d:rw" % NOBODY[0], path], check=True)
     return dev
@@ -171,37 +172,100 @@ def receiver_and_foreign_device(work):
 
 
 OPEN = dict(hidraw0="owner", hidraw1="owner")
-# case: how the nodes are opened to the caller, variables, exit code, the notice's language (a
-# line on standard error, or a box when there is a display), the family started as the caller.
+# A kit folder whose name holds an escape sequence, a carriage return and a byte that is not UTF-8.
+CONTROLS = os.fsdecode(b"kit \x1b[31m\r\x9b")
+RUN_LINE = 'RUN+="/bin/sh -c \'id >/tmp/owned\'"\n'
+
+
+def put(folder, text, mode="w"):
+    """text into the rules file in folder."""
+    with open(os.path.join(folder, kd.DEVICE_RULE_FILE), mode) as rules:
+        rules.write(text)
+
+
+def kit_in(caller, folder):
+    caller.kit = caller.new_kit(os.path.join(caller.work, folder))
+
+
+def last_pair_alone(caller):
+    """A sysfs with one receiver (hidraw0), of the last pair of the launcher's table."""
+    sysfs = sysfs_tree(caller.work, 0)
+    last = re.findall(r'idVendor}=="(\w{4})", ATTRS{idProduct}=="(\w{4})"', device_rule())[-1]
+    kd.write_tree(kd.device_blocks(0, [(0, kd.MOUSE)], ids=last), sysfs)
+    return sysfs
+
+
+# case: how the nodes are opened to the caller, variables, the notice (kind and language, as a
+# line on standard error, or a box when there is a display; exit code 1), the family started as
+# the caller, what is done first (it may return the sysfs tree).
 ACCESS = {
-    "receiver-open": (OPEN, dict(LANG=EN), 0, None, "SOC"),
-    "receiver-open-through-an-acl": (dict(hidraw0="acl", hidraw1="acl"), dict(LANG=EN), 0, None,
-                                     "SOC"),
-    "foreign-device-root-only": (dict(OPEN, hidraw2=None), dict(LANG=EN), 0, None, "SOC"),
-    "one-receiver-node-root-only": (dict(hidraw0="owner"), dict(LANG=EN), 1, "en", None),
+    "receiver-open": (OPEN, dict(LANG=EN), None, "SOC", None),
+    "receiver-open-through-an-acl": (dict(hidraw0="acl", hidraw1="acl"), dict(LANG=EN), None,
+                                     "SOC", None),
+    "foreign-device-root-only": (dict(OPEN, hidraw2=None), dict(LANG=EN), None, "SOC", None),
+    "one-receiver-node-root-only": (dict(hidraw0="owner"), dict(LANG=EN), ("install", "en"), None,
+                                    None),
     "receiver-open-for-reading-alone": (dict(hidraw0="reading", hidraw1="reading"), dict(LANG=EN),
-                                        1, "en", None),
-    "receiver-root-only": (dict(hidraw2="owner"), dict(LANG=ZH), 1, "zh", None),
-    "receiver-root-only-with-a-display": ({}, dict(LANG=EN, DISPLAY=":99"), 1, "en", None),
+                                        ("install", "en"), None, None),
+    "receiver-open-for-writing-alone": (dict(hidraw0="writing", hidraw1="writing"), dict(LANG=EN),
+                                        ("install", "en"), None, None),
+    "receiver-root-only": (dict(hidraw2="owner"), dict(LANG=ZH), ("install", "zh"), None, None),
+    "receiver-root-only-with-a-display": ({}, dict(LANG=EN, DISPLAY=":99"), ("install", "en"),
+                                          None, None),
+    "last-receiver-pair-root-only": ({}, dict(LANG=EN), ("install", "en"), None, last_pair_alone),
+    # The kit's file, changed or a link to the right text, is not installed: the launcher's text is.
+    "kit-rule-changed": ({}, dict(LANG=EN), ("write", "en"), None,
+                         lambda c: kit_in(c, CONTROLS) or put(c.kit, RUN_LINE, "a")),
+    "kit-rule-a-link": ({}, dict(LANG=ZH), ("write", "zh"), None, lambda c: os.symlink(shutil.move(
+        os.path.join(c.kit, kd.DEVICE_RULE_FILE), c.work), os.path.join(c.kit, kd.DEVICE_RULE_FILE))),
+    "controls-in-the-kit-path": ({}, dict(LANG=EN), ("install", "en"), None,
+                                 lambda c: kit_in(c, CONTROLS)),
+    "rule-installed-without-a-seat": ({}, dict(LANG=ZH), ("seat", "zh"), None,
+                                      lambda c: put(c.udev + "/lib", device_rule())),
+    # udev reads the name from /etc alone, here a rule as long that names another pair.
+    "installed-rule-hidden-by-another": ({}, dict(LANG=EN), ("install", "en"), None, lambda c: put(
+        c.udev + "/lib", device_rule()) or put(c.udev + "/etc", device_rule().replace("2003", "2093"))),
 }
+
+
+def installs(commands, work):
+    """What the commands install, run under sh in a folder of their own with a udevadm that does
+    nothing: the rule's text, or None."""
+    folder = tempfile.mkdtemp(dir=work)
+    write_program(os.path.join(work, "udevadm"), "#!/bin/sh\n")
+    subprocess.run(["sh", "-c", commands.replace("/etc/udev/rules.d ", folder + " ", 1)],
+                   env=dict(PATH=work + ":" + PLAIN_PATH))
+    rule = os.path.join(folder, kd.DEVICE_RULE_FILE)
+    return open(rule).read() if os.path.exists(rule) else None
 
 
 @pytest.mark.parametrize("case", ACCESS)
 def test_access(caller, case):
     """The tool starts as the caller when the receiver's nodes are open to them; otherwise the
-    notice names what an administrator runs, and nothing starts. Nothing asks for rights."""
-    nodes, variables, rc, language, started = ACCESS[case]
-    run = caller.run_launcher(receiver_and_foreign_device(caller.work),
+    notice names the node and what an administrator runs, which installs the launcher's own rule
+    and nothing else, and nothing starts. Nothing asks for rights."""
+    nodes, variables, notice, started, setup = ACCESS[case]
+    sysfs = setup and setup(caller)
+    run = caller.run_launcher(sysfs or receiver_and_foreign_device(caller.work),
                               dev_folder(caller.work, nodes), **variables)
-    assert run.returncode == rc
+    assert run.returncode == (1 if notice else 0)
     boxes = caller.log("zenity.log")
-    if language:
-        caption, text = kd.access_notice(caller.kit, language)
-        if "DISPLAY" in variables:
-            assert boxes == "uid=%d --info --no-markup --title %s --text %s\n" % (
-                NOBODY[0], caption, text)
-        else:
-            assert "%s: %s\n" % (caption, text) in run.stderr
+    if notice:
+        caption = kd.ACCESS_NOTICES[notice][0]
+        shown, lead = (boxes, "uid=%d --info --no-markup --title %s --text " % (
+            NOBODY[0], caption)) if "DISPLAY" in variables else (run.stderr, caption + ": ")
+        text = shown[shown.index(lead) + len(lead):-1]
+        assert not re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f\ufffd]", text), "raw controls"
+        node = re.search(r"/dev/hidraw\d", text).group()
+        assert node[5:] in ("hidraw0", "hidraw1") and nodes.get(node[5:]) not in ("owner", "acl")
+        word = re.search(r"\ninstall -m 0600 (.*) tamsu-receivers", text)
+        assert text == kd.access_notice(*notice, device_rule(), node=node, word=word and word.group(
+            1), rules=kd.visible(os.path.join(caller.kit, kd.DEVICE_RULE_FILE)))[1]
+        if notice[0] != "seat":
+            assert installs(text.split("\n\n")[2], caller.work) == device_rule()
+        if word:  # not even once the kit's file has changed since
+            put(caller.kit, RUN_LINE, "a")
+            assert installs(text.split("\n\n")[2], caller.work) is None, "a changed file installed"
     else:
         assert boxes == "" and run.other_lines == []
     assert caller.log("pkexec.log") == "", "requests for rights"
@@ -241,35 +305,41 @@ REFUSE_SETRESUID = ("python3", "-c", "import ctypes, os, platform, struct, sys\n
                     "if ctypes.CDLL(None).prctl(22, 2, program, 0, 0) != 0: sys.exit(93)\n"
                     "os.setgroups([]); os.setgid(65534); os.setuid(65534)\n"
                     "os.execv(sys.argv[1], sys.argv[1:])")
-# case: what starts the set-user-id launcher, as whom, and its line (None: the access notice).
+# case: the launcher's mode, what starts it, as whom, how the receiver's nodes are opened, and
+# its refusal line (None: none; then the access notice, or the tool when the nodes are open).
 SET_USER_ID = {
     # Root's rights given up first: the receiver root's alone stays closed to the caller.
-    "rights-given-up": ((), NOBODY, None),
+    "rights-given-up": (0o4755, (), NOBODY, {}, None),
     # They cannot be given back: it stops, rather than go on as root.
-    "drop-refused": (REFUSE_SETRESUID, (0, 0),
+    "drop-refused": (0o4755, REFUSE_SETRESUID, (0, 0), {},
                      kd.LINUX_LAUNCHER + ": its set-user-id rights cannot be given up, so it stops."),
+    "set-group-id": (0o2755, (), NOBODY, OPEN, None),
 }
 
 
 @pytest.mark.parametrize("case", SET_USER_ID)
 def test_set_user_id_launcher(caller, case):
-    prefix, user, line = SET_USER_ID[case]
-    os.chmod(os.path.join(caller.kit, kd.LINUX_LAUNCHER), 0o4755)
+    mode, prefix, user, nodes, line = SET_USER_ID[case]
+    os.chmod(os.path.join(caller.kit, kd.LINUX_LAUNCHER), mode)
+    probe = os.path.join(caller.work, "probe")
+    if nodes:
+        write_probe(tool(caller.kit, "SOC"), probe)
     run = caller.run_launcher(receiver_and_foreign_device(caller.work),
-                              dev_folder(caller.work, {}), *prefix, user=user, LANG=EN)
-    assert run.returncode == 1
-    if line:
-        assert run.other_lines == [line]
-    expect_nothing_started(caller.kit)
+                              dev_folder(caller.work, nodes), *prefix, user=user, LANG=EN)
+    assert run.returncode == (0 if nodes else 1)
+    assert [l for l in run.other_lines if l.startswith(kd.LINUX_LAUNCHER)] == ([line] if line else [])
+    if nodes:  # the tool, with the caller's group and no other
+        assert probe_report(probe) and re.search(r"\nGid:(\t%d){4}\n.*\nGroups:\s*\n" % NOBODY[1],
+                                                 open(os.path.join(probe, "status")).read())
+    else:
+        expect_nothing_started(caller.kit)
 
 
 def receiver_pairs(sort=sorted):
     """Each receiver pair of the launcher's own table, as its udev rule names them: "7c2f/2003";
     sorted, as the registry lists keys, unless sort says otherwise."""
-    rule = subprocess.run([LAUNCHER, "--device-rule"],
-                          capture_output=True, text=True, check=True).stdout
     return sort(["%s/%s" % pair for pair in
-                 re.findall(r'idVendor}=="(\w{4})", ATTRS{idProduct}=="(\w{4})"', rule)])
+                 re.findall(r'idVendor}=="(\w{4})", ATTRS{idProduct}=="(\w{4})"', device_rule())])
 
 
 HOME = ["home"]
@@ -587,9 +657,10 @@ AS_ROOT = "uid=0 fd3=- fd7=-"
 # installed), and what the probe (the SOC tool, or zenity) must report: descriptors, signals,
 # start line (shell patterns; None: nothing to report).
 HOSTILE = {
-    # As root from the start: nothing inherited past 2.
+    # As root from the start: nothing inherited past 2, limits above the usual ones as they were.
     **{"tool-started-given-" + parent: (parent, 2, "", (
-        "/dev/null " * 2 + "/dev/null" if parent == "closed-descriptors" else "*", CLEAN, AS_ROOT))
+        "/dev/null " * 2 + "/dev/null" if parent == "closed-descriptors" else "*", CLEAN, AS_ROOT,
+        "16777216:unlimited 4096:8192" if parent == "roomy-limits" else "*"))
        for parent in HOSTILE_PARENTS},
     # The failure line goes to the broken output; the run goes on to its second pass.
     "list-unreadable-output-on-broken-pipe": ("broken-pipes", "unreadable", "hidden", None),

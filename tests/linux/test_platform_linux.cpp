@@ -4,6 +4,7 @@
 #include "platform.h"
 #include "process_linux.h"
 #include "run_text_linux.h"
+#include "sha256.h"
 #include "text_linux.h"
 #include "user_folders_linux.h"
 #include "windows_program_linux.h"
@@ -78,6 +79,24 @@ TEST(TextLinux, PathBytesSurviveTheRoundTrip)
               "a\xEF\xBF\xBD");
 }
 
+TEST(Sha256, StandardVectors)
+{
+    // A second block for the length; a whole block before the padding.
+    const std::pair<std::string, const char*> cases[] = {
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrl"
+         "mnopqrsmnopqrstnopqrstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+    };
+    for (const auto& [message, digest] : cases)
+    {
+        char hex[kSha256HexChars];
+        Sha256Hex(message.data(), message.size(), hex);
+        EXPECT_STREQ(hex, digest) << message.size();
+    }
+}
+
 TEST(ProcessLimits, OnlyThoseBelowTheUsualDefaultsAreRaised)
 {
     // The tool inherits them: a caller's usual limits stay as they are (an unlimited stack
@@ -107,6 +126,31 @@ TEST(ProcessLimits, OnlyThoseBelowTheUsualDefaultsAreRaised)
         EXPECT_EQ(limit.rlim_cur, std::min(c.expected, saved.rlim_max))
             << c.resource << " " << c.soft;
     }
+}
+
+TEST(TextLinux, ControlCharactersQuotedOneToOne)
+{
+    const struct
+    {
+        const char* bytes;
+        const char* shown;
+    } cases[] = {
+        {"kit\x1b[2K\rx", "kit\\x1b[2K\\x0dx"},
+        {"\x7f\x01", "\\x7f\\x01"},
+        // U+009B, a C1 control, and a lone 0x9B byte, which is not UTF-8: told apart.
+        {"\xc2\x9b|\x9b", "\\u009b|\\x9b"},
+        {"a\\x1b", "a\\\\x1b"},
+        {"\xe5\x9d\xa6 ok", "\xe5\x9d\xa6 ok"},
+    };
+    for (const auto& c : cases)
+    {
+        char shown[64];
+        EXPECT_TRUE(QuoteControlBytes(c.bytes, shown, sizeof shown)) << c.bytes;
+        EXPECT_STREQ(shown, c.shown);
+    }
+    char cut[8];
+    EXPECT_FALSE(QuoteControlBytes("abc\x1b\x1b", cut, sizeof cut));
+    EXPECT_STREQ(cut, "abc\\x1b"); // never half a quoted character
 }
 
 TEST(TextLinux, ConversionsCutWholeCharactersAndSaySo)
@@ -255,37 +299,39 @@ TEST(DeviceRule, EachReceiverPairOnceAndNothingElse)
     EXPECT_EQ(found, std::multiset<std::string>(expected.begin(), expected.end()));
 }
 
-TEST(AccessNotice, NamesTheKitsRuleAsOneShellWord)
+// The bytes /bin/sh makes of a word.
+std::string ShellReadsBack(const std::string& word)
 {
-    wchar_t text[kAccessNoticeChars];
-    const struct
+    FILE* shell = popen(("printf %s " + word).c_str(), "r");
+    std::string bytes;
+    char chunk[4096];
+    for (size_t got; shell != nullptr && (got = fread(chunk, 1, sizeof chunk, shell)) > 0;)
+        bytes.append(chunk, got);
+    if (shell != nullptr)
+        pclose(shell);
+    return bytes;
+}
+
+TEST(AccessNotice, KitRuleIsAShellWordThatReadsBackAsItsBytes)
+{
+    // Controls (a stray byte, a C1 control in UTF-8) through printf, with a quote, $(x), \ and %;
+    // the longest kit path, each character one that takes eight.
+    std::string longest = "/";
+    while (longest.size() < 1 + 230 * 2)
+        longest += "\xc2\x9b";
+    const std::string kits[] = {"/k/\x1b\r\x9b\xc2\x9b it's $(x) \\ %d/", longest + "/"};
+    for (const std::string& kit : kits)
     {
-        uint16_t language;
-        const wchar_t* kit;
-        const wchar_t* caption;
-        const wchar_t* install;
-    } cases[] = {
-        {0x0409, L"/opt/kit/", L"Tips",
-         L"\ninstall -m 0644 '/opt/kit/70-tamsu-receivers.rules' /etc/udev/rules.d/\n"},
-        // Nothing of a folder's name runs when the administrator pastes the line.
-        {0x0804, L"/home/a/it's $(x)/", L"\u63D0\u793A",
-         L"\ninstall -m 0644 '/home/a/it'\\''s $(x)/70-tamsu-receivers.rules' "
-         L"/etc/udev/rules.d/\n"},
-    };
-    for (const auto& c : cases)
-    {
-        const NoticeText notice = AccessNotice(c.language, c.kit, text, kAccessNoticeChars);
-        const std::wstring shown = notice.text;
-        EXPECT_EQ(std::wstring(notice.caption), c.caption);
-        EXPECT_NE(shown.find(c.install), std::wstring::npos) << Narrow(shown, 4096);
-        EXPECT_NE(shown.find(L"\nudevadm control --reload\nudevadm trigger --action=change "
-                             L"--subsystem-match=hidraw\n"),
-                  std::wstring::npos);
+        static wchar_t text[kAccessNoticeChars];
+        const NoticeText notice = AccessNotice(0x0409, Wide(kit, kPathChars).c_str(), true,
+                                               "/dev/hidraw0", text, kAccessNoticeChars);
+        const std::string shown = Narrow(notice.text, kAccessNoticeChars * 4);
+        std::smatch word;
+        ASSERT_TRUE(
+            std::regex_search(shown, word, std::regex("\ninstall -m 0600 (.*) tamsu-receivers")))
+            << shown;
+        EXPECT_EQ(ShellReadsBack(word[1]), kit + "70-tamsu-receivers.rules") << word[1];
     }
-    // The longest kit path, all quotes, still gives whole commands.
-    const std::wstring quotes(kPathChars - 1, L'\'');
-    const std::wstring shown = AccessNotice(0x0409, quotes.c_str(), text, kAccessNoticeChars).text;
-    EXPECT_NE(shown.find(L"rules' /etc/udev/rules.d/\nudevadm"), std::wstring::npos);
 }
 
 // A folder of the test's own, removed with what it holds.
