@@ -31,7 +31,7 @@ EQUIVALENT = [
     Equivalent("detect/receiver_nodes_linux.cpp", "return false;", "false -> true",
                "every HID device name has the kernel's shape, so the check never fails",
                occurrence=0),
-    Equivalent("launch/wine_prefix_linux.cpp", "return false;", "false -> true",
+    Equivalent("launch/user_folders_linux.cpp", "return false;", "false -> true",
                "the path comes from a buffer of the same size, bounded: it always fits",
                function="MakeFolders"),
     Equivalent("launch/windows_program_linux.cpp", "if (fd < 0)", "0 -> 1",

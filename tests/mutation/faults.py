@@ -543,7 +543,7 @@ FAULTS = [
           "if (dataHome != nullptr && dataHome[0] == '/')",
           "if (dataHome != nullptr && dataHome[0] != '\\0')",
           "a relative XDG_DATA_HOME taken, from whatever folder the launcher stands in", "linux"),
-    Fault("wx-folders-open-to-all", "launch/wine_prefix_linux.cpp", "mkdir(partial, 0700)",
+    Fault("uf-folders-open-to-all", "launch/user_folders_linux.cpp", "mkdir(partial, 0700)",
           "mkdir(partial, 0755)", "the data home made readable by every user", "linux"),
     Fault("uf-root-follows-home", "launch/user_folders_linux.cpp", "if (geteuid() != 0)",
           "if (true)", "a root run (sudo -E) makes root's prefix in the caller's home", "linux"),
