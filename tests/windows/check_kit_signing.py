@@ -28,6 +28,8 @@ VALID_FROM = int(time.time()) + 86400
 # The signed kit's date (an even second: a ZIP date has two-second steps).
 SOURCE_DATE_EPOCH = 1700000000
 NOTES = SOC + "/\u8bf4\u660e.txt"  # carried beside a tool
+# Past kit.sh's 1 MiB piece, in bytes that differ from one piece to the next.
+LARGE = (SOC + "/firmware.bin", bytes(range(256)) * 4097)
 
 
 def run(*args, cwd=FOLDER, environment=None, umask=-1):
@@ -64,10 +66,17 @@ class TimestampAuthority(http.server.BaseHTTPRequestHandler):
     log_message = lambda self, *args: None
 
 
+# The kit's Linux launcher, built once (setUpClass) for every kit of these checks.
+LINUX_BUILD = os.path.join(SOURCE_DIR, "build", "linux-kit")
+# What the kit carries for Linux besides the tools, at its top.
+LINUX_FILES = ("70-tamsu-receivers.rules", "tamsu-launcher", "tamsu-pair-kit.desktop",
+               "tamsu-pair-kit.png")
+
+
 def kit_sh(output, *args, cwd=FOLDER, **how):
-    os.makedirs(os.path.join(cwd, output))
+    os.makedirs(os.path.join(cwd, output), exist_ok=True)
     return run("bash", os.path.join(SOURCE_DIR, "scripts", "kit.sh"), "--from", BUILD_DIR,
-               "--output", output, *args, cwd=cwd, **how)
+               "--linux-from", LINUX_BUILD, "--output", output, *args, cwd=cwd, **how)
 
 
 def zip_dates(path):
@@ -148,6 +157,12 @@ SUPPLIER_TRAPS = (
      "notes.txt  ends in a dot or a space"),
     ("device_name", (SOC + "/CONFIG", b"x"), (SOC + "/CON", b"x"), REFUSED,
      "CON is a device name"),
+    ("device_name_with_two_extensions", (SOC + "/null.tar.gz", b"x"),
+     (SOC + "/nul.tar.gz", b"x"), REFUSED, "nul.tar.gz is a device name"),
+    ("device_name_superscript_one", (SOC + "/COM1x", b"x"), (SOC + "/COM\u00b9", b"x"),
+     REFUSED, "COM\u00b9 is a device name"),
+    ("device_name_superscript_three", (SOC + "/lpt3x.txt", b"x"), (SOC + "/lpt\u00b3.txt", b"x"),
+     REFUSED, "lpt\u00b3.txt is a device name"),
     ("device_name_with_extension", (SOC + "/com10.txt", b"x"), (SOC + "/com1.txt", b"x"),
      REFUSED, "com1.txt is a device name"),
     ("case_collision", (SOC + "/tamsupair.txt", b"x"), (SOC + "/tamsupair.exe", b"x"),
@@ -170,6 +185,9 @@ class SignedKit(unittest.TestCase):
         # A name that is not ASCII (a locale's other encoding would read it as other characters),
         # and a file outside every tools folder for a link to point at.
         plant(os.path.join(FOLDER, "tools"), NOTES, b"notes")
+        plant(os.path.join(FOLDER, "tools"), *LARGE)
+        assert run("sh", "-c", "cmake --preset linux-kit >/dev/null && cmake --build --preset "
+                   "linux-kit --target tamsu-launcher", cwd=SOURCE_DIR).returncode == 0
         plant(SECRET, "shadow", b"root:secret")
         for name, text in (("openssl.cnf", OPENSSL_CONFIG), ("password", "kit password\n"),
                            ("password-crlf", "kit password\r\n"), ("wrong", "not it\n"),
@@ -215,6 +233,8 @@ class SignedKit(unittest.TestCase):
         if cls.result.returncode == 0:
             with zipfile.ZipFile(os.path.join(FOLDER, "-signed", KIT + ".zip")) as archive:
                 cls.names = sorted(archive.namelist())
+                cls.modes = {i.filename[len(KIT) + 1:]: i.external_attr >> 16
+                             for i in archive.infolist()}
                 archive.extractall(os.path.join(FOLDER, "unpacked"))
         cls.launcher = os.path.join(FOLDER, "unpacked", KIT, "TamsuLauncher.exe")
 
@@ -228,13 +248,19 @@ class SignedKit(unittest.TestCase):
                      "Text description: Tamsu receiver pairing launcher",
                      "Timestamp Server Signature verification: ok"):
             self.assertIn(line, check.stdout)
-        tools = [f + "/" + TOOL_FILE for f in FAMILY_FOLDERS] + [NOTES]
+        tools = [f + "/" + TOOL_FILE for f in FAMILY_FOLDERS] + [NOTES, LARGE[0]]
         self.assertEqual(self.names, sorted(KIT + "/" + n for n in (
-            "", "README.txt", "SHA256SUMS", "SHA256SUMS.p7s", "TamsuLauncher.exe",
+            "", "README.txt", "SHA256SUMS", "SHA256SUMS.p7s", "TamsuLauncher.exe", *LINUX_FILES,
             *(f + "/" for f in FAMILY_FOLDERS), *tools)))
         check = run("sha256sum", "--strict", "-c", "SHA256SUMS", cwd=os.path.dirname(self.launcher))
-        self.assertEqual(sorted(check.stdout.splitlines()),
-                         sorted(n + ": OK" for n in ("README.txt", "TamsuLauncher.exe", *tools)))
+        self.assertEqual(sorted(check.stdout.splitlines()), sorted(
+            n + ": OK" for n in ("README.txt", "TamsuLauncher.exe", *LINUX_FILES, *tools)))
+        # The Linux launcher is the one program there, which unzip unpacks as one.
+        self.assertEqual({n: m for n, m in self.modes.items() if m & 0o111 and stat.S_ISREG(m)},
+                         {"tamsu-launcher": 0o100755})
+        # A file past one piece packed whole, and listed with the whole file's checksum.
+        with open(os.path.join(os.path.dirname(self.launcher), LARGE[0]), "rb") as f:
+            self.assertEqual(f.read(), LARGE[1])
         self.assertEqual(run("sha256sum", "-c", KIT + ".zip.sha256", cwd=FOLDER + "/-signed").returncode, 0)
         # The signature of SHA256SUMS also beside the ZIP, to publish with it.
         with open(os.path.join(FOLDER, "-signed", "SHA256SUMS.p7s"), "rb") as f:
@@ -246,9 +272,13 @@ class SignedKit(unittest.TestCase):
 
     def test_unsigned_kit_says_so_holds_the_build_launcher_and_is_reproducible(self):
         started = time.time()
+        # An earlier signed kit's signature there must not pass for this kit's.
+        plant(os.path.join(FOLDER, "unsigned"), "SHA256SUMS.p7s", b"earlier")
         result = kit_sh("unsigned", "--tools", "tools")
         self.assertIn("NOT signed", result.stderr)
         first = os.path.join(FOLDER, "unsigned", KIT + ".zip")
+        self.assertEqual(sorted(os.listdir(os.path.dirname(first))), [KIT + ".zip",
+                                                                      KIT + ".zip.sha256"])
         with zipfile.ZipFile(first) as archive:
             self.assertEqual(sha256(archive.read(KIT + "/TamsuLauncher.exe")), self.built)
             names = archive.namelist()
