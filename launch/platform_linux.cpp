@@ -12,6 +12,7 @@
 #include "text_linux.h"
 #include "windows_program_linux.h"
 #include "wine_linux.h"
+#include "zenity_linux.h"
 
 #include <cerrno>
 #include <climits>
@@ -25,9 +26,6 @@ extern char** environ;
 
 namespace
 {
-
-// By absolute path: never a program of the same name picked up from PATH.
-const char kZenityPath[] = "/usr/bin/zenity";
 
 bool HasValue(const char* name)
 {
@@ -45,26 +43,6 @@ const char* MessageLocale()
             return getenv(name);
     }
     return "";
-}
-
-// Shows the notice with zenity and waits until it is dismissed. False when zenity could not
-// run or did not show it (a display that cannot be opened, for one).
-bool ShowZenityNotice(const char* caption, const char* text)
-{
-    char program[] = "zenity";
-    char info[] = "--info";
-    char noMarkup[] = "--no-markup"; // without it, a text with '&' would be replaced
-    char title[] = "--title";
-    char textOption[] = "--text";
-    char* const arguments[] = {program,
-                               info,
-                               noMarkup,
-                               title,
-                               const_cast<char*>(caption),
-                               textOption,
-                               const_cast<char*>(text),
-                               nullptr};
-    return RunProcess(kZenityPath, arguments, environ) == 0;
 }
 
 // A Windows program starts under Wine; with no Wine to be found, or one that cannot run a
@@ -188,8 +166,7 @@ void ShowNotice(const NoticeText& notice)
     static char text[kAccessNoticeChars * 4];
     WideToUtf8(notice.caption, caption, sizeof caption);
     WideToUtf8(notice.text, text, sizeof text);
-    const bool display = HasValue("DISPLAY") || HasValue("WAYLAND_DISPLAY");
-    if (display && access(kZenityPath, X_OK) == 0 && ShowZenityNotice(caption, text))
+    if (ShowZenityNotice(caption, text))
         return;
 
     static char line[sizeof caption + sizeof text + 4];

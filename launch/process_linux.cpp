@@ -82,7 +82,7 @@ void PrepareProcess()
 }
 
 int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* const environment[],
-                 bool ownSession)
+                 bool ownSession, int standardInput)
 {
     // The child writes to the same standard error: the trace lines gathered so far come first.
     FlushErrorText();
@@ -105,8 +105,19 @@ int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* 
         error = posix_spawnattr_setsigmask(&attributes, &none);
     if (error == 0)
         error = posix_spawnattr_setflags(&attributes, flags);
+    posix_spawn_file_actions_t actions;
     if (error == 0)
-        error = posix_spawn(child, path, nullptr, &attributes, arguments, environment);
+        error = posix_spawn_file_actions_init(&actions);
+    if (error != 0)
+    {
+        posix_spawnattr_destroy(&attributes);
+        return error;
+    }
+    if (standardInput >= 0)
+        error = posix_spawn_file_actions_adddup2(&actions, standardInput, STDIN_FILENO);
+    if (error == 0)
+        error = posix_spawn(child, path, &actions, &attributes, arguments, environment);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     return error;
 }

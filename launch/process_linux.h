@@ -16,9 +16,10 @@ void PrepareProcess();
 
 // posix_spawn of the exact path with default actions for every signal and an empty signal mask,
 // whatever this process had, and descriptors 0-2 alone: every other one is marked
-// close-on-exec first. In a session of its own when asked. Returns posix_spawn's error.
+// close-on-exec first. In a session of its own when asked; with standardInput (when not -1) as its
+// descriptor 0. Returns posix_spawn's error.
 int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* const environment[],
-                 bool ownSession);
+                 bool ownSession, int standardInput = -1);
 
 // SpawnProcess (in this session), waited for: the program's exit status once it has ended, or -1
 // when it could not start or did not exit.

@@ -209,3 +209,11 @@ NoticeText WineMachineNotice(uint16_t languageId, bool thirtyTwoBit)
         return {chinese ? L"提示" : L"Tips", chinese ? kChineseWine32 : kEnglishWine32};
     return {chinese ? L"提示" : L"Tips", chinese ? kChineseWine64 : kEnglishWine64};
 }
+
+NoticeText PreparingText(uint16_t languageId)
+{
+    const bool chinese = languageId == kLangChineseSimplified;
+    return {chinese ? L"提示" : L"Tips",
+            chinese ? L"正在为首次启动准备配对工具的 Wine 环境，请稍候……"
+                    : L"Preparing Wine for the pairing tool's first start; this takes a while..."};
+}

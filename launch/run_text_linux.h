@@ -35,3 +35,7 @@ NoticeText WineNotice(uint16_t languageId);
 // run: a 32-bit one (thirtyTwoBit) with a Wine of 64-bit programs alone, or the other way round.
 // It names the part of Wine to install.
 NoticeText WineMachineNotice(uint16_t languageId, bool thirtyTwoBit);
+
+// The progress text in the run's language while the kit's Wine prefix is prepared for a first
+// start.
+NoticeText PreparingText(uint16_t languageId);

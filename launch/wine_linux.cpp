@@ -6,12 +6,13 @@
 #include "text_linux.h"
 #include "windows_program_linux.h"
 #include "wine_prefix_linux.h"
+#include "zenity_linux.h"
 
 #include <climits>
-#include <initializer_list>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,7 +117,10 @@ bool WineRunsMachine(const char* wine, uint16_t machine)
                                    : LoaderMachineAt(real, "../lib/wine/wine64") == kMachineAmd64;
 }
 
-int StartUnderWine(const char* wine, const char* tool, const char* kit)
+namespace
+{
+
+int PrepareAndStart(const char* wine, const char* tool, const char* kit)
 {
     char prefix[PATH_MAX];
     char home[PATH_MAX];
@@ -174,4 +178,14 @@ int StartUnderWine(const char* wine, const char* tool, const char* kit)
         return 0;
     SayNotStarted("Wine (%s) cannot be started; the tool does not start\n", wine);
     return 1;
+}
+
+} // namespace
+
+int StartUnderWine(const char* wine, const char* tool, const char* kit)
+{
+    // Any progress shown while the prefix was prepared ends once Wine starts, or nothing does.
+    const int code = PrepareAndStart(wine, tool, kit);
+    EndPreparingProgress();
+    return code;
 }

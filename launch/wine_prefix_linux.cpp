@@ -6,6 +6,7 @@
 #include "process_linux.h"
 #include "text_linux.h"
 #include "user_folders_linux.h"
+#include "zenity_linux.h"
 
 #include <cerrno>
 #include <climits>
@@ -306,6 +307,8 @@ bool ApplySettings(const char* wine, const char* prefix, int kitFd, char* const 
     }
     if (prefixFd >= 0)
         close(prefixFd);
+    // Making a prefix takes Wine seconds, a minute on a slow machine: the user sees it happen.
+    ShowPreparingProgress();
     if (ImportSettings(wine, prefix, kitFd, variables, settings, missing))
         return true;
     char shown[PATH_MAX];
@@ -421,9 +424,15 @@ bool PrepareKitPrefix(const char* wine, const char* prefix, char* const variable
         SayRefused(kitFolder, why);
         return false;
     }
-    // One launcher at a time: a second one started meanwhile waits, then finds the settings.
-    const bool prepared =
-        flock(kitFd, LOCK_EX) == 0 && ApplySettings(wine, prefix, kitFd, variables);
+    // One launcher at a time: a second one started meanwhile waits, showing the same progress
+    // as the first, then finds the settings.
+    bool locked = flock(kitFd, LOCK_EX | LOCK_NB) == 0;
+    if (!locked && errno == EWOULDBLOCK)
+    {
+        ShowPreparingProgress();
+        locked = flock(kitFd, LOCK_EX) == 0;
+    }
+    const bool prepared = locked && ApplySettings(wine, prefix, kitFd, variables);
     close(kitFd);
     return prepared;
 }

@@ -88,6 +88,11 @@ WINE_NOTICES = {
              "Wine (on Debian and Ubuntu, as root: dpkg --add-architecture i386 && apt-get update "
              "&& apt-get install wine32:i386); then run the launcher again."),
 }
+# The progress shown while the kit's Wine prefix is prepared: language -> (caption, text).
+PREPARING = {
+    "zh": ("\u63d0\u793a", "正在为首次启动准备配对工具的 Wine 环境，请稍候……"),
+    "en": ("Tips", "Preparing Wine for the pairing tool's first start; this takes a while..."),
+}
 DEVICE_RULE_FILE = "70-tamsu-receivers.rules"
 # The notices' commands in udev's rules folder: a copy of the kit's file (%(word)s, a shell word)
 # installed once sha256sum finds the SHA-256 of the launcher's own text (%(rule)s), or that text

@@ -268,8 +268,10 @@ class Caller:
         write_program(os.path.join(self.bin, "pkexec"),
                       '#!/bin/sh\necho "$*" >>%s/pkexec.log\nexit 127\n' % work)
         # Who showed the notice, and its text.
+        # A progress box lasts as long as its input: "closed" once that has ended.
         write_program(os.path.join(self.bin, "zenity"), '#!/bin/sh\necho "uid=$(id -u) $*" '
-                      '>>%s/zenity.log\n' % work)
+                      '>>%s/zenity.log\n[ "$1" != --progress ] || { cat >/dev/null; '
+                      'echo "uid=$(id -u) closed" >>%s/zenity.log; }\n' % (work, work))
 
     @staticmethod
     def new_log(path):

@@ -450,8 +450,8 @@ WINDOWS_TOOLS = {
     # The data home made first, no prefix there yet (no wineserver to end); the import fails (a
     # prefix of another user's, for one), and nothing starts.
     "settings-not-imported": (HOME + ["new", "data"], "failing",
-                              dict(LANG=EN, XDG_DATA_HOME="%(work)s/home/new/data"), [IMPORTED],
-                              1, NOT_IMPORTED, None),
+                              dict(LANG=EN, XDG_DATA_HOME="%(work)s/home/new/data",
+                                   DISPLAY=":99"), [IMPORTED], 1, NOT_IMPORTED, None),
     "wine-cannot-run": (["data"], "unrunnable", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
                         [[]], 1, NOT_IMPORTED, None),
     # More variables than are handed on: refused, not cut, whatever the prefix holds.
@@ -461,8 +461,8 @@ WINDOWS_TOOLS = {
         "does not start\n", fake_prefix()),
     # A prefix made before: one that holds the settings starts at once; one whose record or
     # registry lacks the last pair, or whose record is a link, is given them again.
-    "prefix-ready": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
-                     [STARTED], 0, None, fake_prefix()),
+    "prefix-ready": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data",
+                                               DISPLAY=":99"), [STARTED], 0, None, fake_prefix()),
     "record-lacks-a-pair": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
                             [ENDED + IMPORTED], 1, NOT_IMPORTED, fake_prefix(record="part")),
     "registry-lost-a-pair": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
@@ -548,6 +548,17 @@ def test_windows_tool(caller, case):
     if said:
         assert ("%s: %s\n" % kd.WINE_NOTICES[said] if said in kd.WINE_NOTICES
                 else said % folders) in run.stderr
+    # While the prefix is prepared, a progress box that closes when the launcher is done, or a
+    # line; nothing when it is ready.
+    prepared = said == NOT_IMPORTED or IMPORTED[0] in expected
+    if "DISPLAY" in variables:
+        assert caller.log("zenity.log") == ("uid=%d --progress --pulsate --no-cancel --auto-close "
+                                            "--title %s --text %s\nuid=%d closed\n" % (
+                                                user[0], *kd.PREPARING["en"], user[0])
+                                            if prepared else "")
+    else:
+        assert ("%s: %s\n" % kd.PREPARING["en" if variables["LANG"] == EN else "zh"]
+                in run.stderr) == prepared
     if wine == "real":
         assert started_tools(caller.kit) == SAW % (",".join(p + ":1" for p in receiver_pairs()),
                                                    caller.kit.replace("/", "\\")) * len(runs)
@@ -567,15 +578,24 @@ def test_windows_tool(caller, case):
 
 
 def test_one_launcher_prepares_the_prefix_at_a_time(caller):
-    """Two launchers at once: the second's import waits until the first's steps have ended."""
+    """Two launchers at once: the second waits until the first has given the prefix its settings,
+    saying so as the first does, then finds them there and starts the tool alone."""
     shutil.copy(WINE_STAND_IN, tool(caller.kit, "SOC"))
-    caller.record_wine(real=False, failing='[ "$1" != reg ] || sleep 1; exit 1')
+    data = caller.own_folder(*HOME, ".local", "share", "tamsu-pair-kit")
+    with open(os.path.join(data, "ready.reg"), "w") as ready:
+        ready.write(settings(receiver_pairs(list), registry=True))
+    # An import that takes a second and leaves the registry holding the settings.
+    caller.record_wine(real=False, failing='[ "$1" != reg ] || { sleep 1; mkdir "$WINEPREFIX" && '
+                       'cp "$WINEPREFIX/../ready.reg" "$WINEPREFIX/system.reg"; }')
     sysfs, dev = receiver_and_foreign_device(caller.work), dev_folder(caller.work, OPEN)
     runs = [caller.start_launcher(sysfs, dev, HOME=caller.own_folder(*HOME), LANG=EN)
             for _ in range(2)]
-    assert [run.finish().returncode for run in runs] == [1, 1]
-    assert [line.split(" : ")[1] for line in caller.log("wine.log").splitlines()] == [
-        command for _, command in IMPORTED * 2]
+    runs = [run.finish() for run in runs]
+    assert [run.returncode for run in runs] == [0, 0]
+    assert all("%s: %s\n" % kd.PREPARING["en"] in run.stderr for run in runs)
+    commands = [line.split(" : ")[1] for line in caller.log("wine.log").splitlines()]
+    assert commands[:2] == [command for _, command in IMPORTED]
+    assert commands[2:] == [command % dict(kit=caller.kit) for _, command in STARTED * 2]
 
 
 def test_desktop_entry_starts_the_kit_where_it_stands(work):
