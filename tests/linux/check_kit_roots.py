@@ -18,6 +18,7 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import kit_description as kd  # noqa: E402
+from e2e_support import started_tools  # noqa: E402
 
 MIRROR = "http://deb.debian.org/debian"
 # Suite -> its Debian release; minbase holds the shell the stand-in tools run with.
@@ -107,7 +108,7 @@ def test_kit_zip_keeps_the_launcher_executable(kit):
 def test_kit_launcher_on_debian(kit, sysfs, suite):
     kit = kit[0]
     on_host = run("", sysfs, kit)
-    started_on_host = kd.wait_for(lambda: _read(os.path.join(kit, kd.STAND_IN_LOG)), 30)
+    started_on_host = started_tools(kit, 30)
     root = root_of(suite)
     with open(os.path.join(root, "etc", "debian_version")) as version:
         assert version.read().startswith("%d." % SUITES[suite])
@@ -115,16 +116,9 @@ def test_kit_launcher_on_debian(kit, sysfs, suite):
     assert there.returncode == 0, there.stderr
     assert there.stderr == on_host.stderr, "the trace differs from this machine's"
     assert kd.Trace(there.stderr.split("\n")[:-1]).nflags == ["nFlag: 1"]
-    assert kd.wait_for(lambda: _read(os.path.join(kit, kd.STAND_IN_LOG)), 30).startswith(
-        "SOC args=0 ") and started_on_host.startswith("SOC args=0 ")
+    assert started_tools(kit, 30).startswith("SOC args=0 ")
+    assert started_on_host.startswith("SOC args=0 ")
     rule = run(root, sysfs, kit, "--device-rule")
     with open(os.path.join(kit, kd.DEVICE_RULE_FILE)) as carried:
         assert rule.returncode == 0 and rule.stdout == carried.read()
 
-
-def _read(path):
-    try:
-        with open(path, encoding="utf-8") as f:
-            return f.read()
-    except FileNotFoundError:
-        return ""
