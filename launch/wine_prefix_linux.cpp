@@ -215,6 +215,10 @@ void ReadRegistryLine(const char* line, size_t length, const char keys[][96], si
     {
         const char* end = static_cast<const char*>(memchr(line, ']', length));
         *key = -1;
+        // Every key of the settings lies under the bus's: thousands of others end here.
+        const size_t bus = strlen(keys[0]);
+        if (length <= bus || strncasecmp(line + 1, keys[0], bus) != 0)
+            return;
         for (size_t i = 0; i < count && end != nullptr; ++i)
         {
             if (static_cast<size_t>(end - line - 1) == strlen(keys[i]) &&
