@@ -3,6 +3,19 @@
 
 TAMSU_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# Fetches the package lists; on a busy machine another apt or unattended-upgrades may hold the
+# lock for a while. A mirror that has gone back to an older state answers "not modified" for the
+# newer Release file apt already holds, then serves indexes that do not match it ("File has
+# unexpected size"): the lists are then dropped and fetched anew, once. When that fails too, the
+# lists there are still serve, and the install says whether they did.
+update_package_lists() {
+    apt-get -o DPkg::Lock::Timeout=600 update -q && return 0
+    echo "apt-get update failed; fetching the package lists anew" >&2
+    find /var/lib/apt/lists -maxdepth 1 -type f ! -name lock -delete
+    apt-get -o DPkg::Lock::Timeout=600 update -q ||
+        echo "apt-get update failed again; trying the lists there are" >&2
+}
+
 # Installs the Debian packages that are not installed yet; a rerun with everything present
 # touches nothing. With --with-recommends first, what they recommend comes too.
 ensure_packages() {
@@ -19,10 +32,7 @@ ensure_packages() {
     fi
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    # On a busy machine another apt or unattended-upgrades may hold the lock for a while. A
-    # mirror in the middle of a sync fails one index ("File has unexpected size"): the lists
-    # already there still serve, and the install below says whether they did.
-    apt-get -o DPkg::Lock::Timeout=600 update -q || echo "apt-get update failed; trying the lists there are" >&2
+    update_package_lists
     apt-get -o DPkg::Lock::Timeout=600 install -y -q "$recommends" "${missing[@]}" </dev/null
 }
 
@@ -83,7 +93,7 @@ WINE_PACKAGES=(wine wine32:i386 wine64 fonts-wine libxrender1:i386)
 ensure_windows_packages() {
     if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
-        apt-get -o DPkg::Lock::Timeout=600 update -q || echo "apt-get update failed; trying the lists there are" >&2
+        update_package_lists
     fi
     ensure_packages "${WINDOWS_PACKAGES[@]}"
     ensure_packages --with-recommends "${WINE_PACKAGES[@]}"
