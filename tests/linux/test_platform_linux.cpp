@@ -151,6 +151,9 @@ TEST(TextLinux, ControlCharactersQuotedOneToOne)
     char cut[8];
     EXPECT_FALSE(QuoteControlBytes("abc\x1b\x1b", cut, sizeof cut));
     EXPECT_STREQ(cut, "abc\\x1b"); // never half a quoted character
+    wchar_t none[1] = {L'x'};
+    EXPECT_FALSE(QuoteControlCharacters(L"a", none, 0));
+    EXPECT_EQ(none[0], L'x'); // no room, not even for the end
 }
 
 TEST(TextLinux, ConversionsCutWholeCharactersAndSaySo)
