@@ -222,8 +222,8 @@ def whole_run(build, directory):
 
 def wine_start_cost(build, directory):
     """The launcher's own time from the end of its settle to Wine's start, a Windows tool and a
-    warm prefix (strace's timestamps: the end of the 500 ms sleep, the execve of wine), beside a
-    warm start of the same tool by Wine alone (median wall time of `wine tool`)."""
+    warm prefix, beside a warm start of the same tool by Wine alone (median wall time of `wine
+    tool`)."""
     stand_in = os.path.join(build, "tests", "linux", "wine-stand-in", kd.TOOL_FILE)
     if QUICK or os.geteuid() != 0 or not shutil.which("wine") or not os.path.exists(stand_in):
         row("(g) launcher's own time before Wine starts", "skipped", "",
@@ -248,20 +248,14 @@ def wine_start_cost(build, directory):
     server = ["env", "WINEPREFIX=" + prefix, "wineserver"]
     subprocess.run(wrappers + server + ["-w"], **quiet)  # the first start's own ends first
     subprocess.run(wrappers + server + ["-p"], **quiet)
-    own, alone = [], []
+    # The launcher's run beyond its fixed 500 ms wait, against the trivial program (which only
+    # waits), taking turns: from its settle to Wine's start, with process start and exit. (Under
+    # strace -f the tool's Wine is followed as well, and its services keep strace waiting.)
+    (launcher_ms, _), (trivial_ms, _) = timed_runs(
+        wrappers, [launcher[0], os.path.join(build, "bin", "trivial_run")])
+    own = [launcher_ms - trivial_ms]
+    alone = []
     for _ in range(ROUNDS):
-        with tempfile.NamedTemporaryFile("r") as trace:
-            # Children are let go at their exec: Wine's own processes are not the launcher's.
-            subprocess.run(wrappers + ["strace", "-f", "-b", "execve", "--seccomp-bpf", "-ttt",
-                                       "-T", "-s", "4096", "-e",
-                                       "trace=clock_nanosleep,nanosleep,execve", "-o", trace.name]
-                           + launcher, **quiet)
-            lines = trace.read().splitlines()
-        settled = [float(l.split()[1]) + float(l.rsplit("<", 1)[1].rstrip(">"))
-                   for l in lines if "nanosleep(" in l and "<" in l]
-        wine = [float(l.split()[1]) for l in lines if 'execve("/usr/bin/wine"' in l
-                and kd.TOOL_FILE in l]
-        own.append((wine[0] - settled[0]) * 1000)
         out = subprocess.run(wrappers + [sys.executable, "-c", "import subprocess, sys, time\n"
                                          "start = time.perf_counter()\n"
                                          "subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL,"
