@@ -5,7 +5,7 @@
 #include <cstddef>
 
 // The kit's desktop entry (res/tamsu-pair-kit.desktop) with Exec and TryExec naming launcher and
-// Icon the kit's PNG beside it, quoted as the Desktop Entry Specification asks. False when
+// Icon the kit's PNG beside it, quoted as freedesktop.org's desktop entry format asks. False when
 // launcher holds a control character or is not UTF-8, which an entry cannot carry, or when the
 // entry does not fit capacity.
 bool FormatDesktopEntry(const char* launcher, char* out, size_t capacity);

@@ -600,7 +600,8 @@ def test_one_launcher_prepares_the_prefix_at_a_time(caller):
 
 def test_desktop_entry_starts_the_kit_where_it_stands(work):
     """--install-desktop-entry puts the kit, whatever its folder's name, in the caller's menu: the
-    entry validates, and its Exec, read as the Desktop Entry Specification says, starts it."""
+    entry validates, and its Exec, read as the freedesktop.org desktop entry format reads it,
+    starts it."""
     caller = Caller(work)
     caller.kit = caller.new_kit(os.path.join(work, 'a "kit" $HOME `x` 50% \\ here'))
     home = caller.own_folder(*HOME)
