@@ -1,5 +1,7 @@
 #include "text_linux.h"
 
+#include "error_output_linux.h"
+
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -154,6 +156,13 @@ bool WideToUtf8(const wchar_t* text, char* out, size_t capacity)
     return true;
 }
 
+bool IsControlCharacter(wchar_t c)
+{
+    const char32_t code = static_cast<char32_t>(c);
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) ||
+           (code >= kEscapeBase + 0x80 && code <= kEscapeBase + 0xFF);
+}
+
 bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity)
 {
     if (out == nullptr || capacity == 0)
@@ -165,7 +174,7 @@ bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity)
         const bool rawByte = c >= kEscapeBase + 0x80 && c < kEscapeBase + 0x100;
         const unsigned byte = rawByte ? c - kEscapeBase : c;
         wchar_t quoted[7] = {*text};
-        if (rawByte || c < 0x20 || (c >= 0x7F && c <= 0x9F))
+        if (IsControlCharacter(*text))
         {
             // A byte that is not UTF-8 \xHH; a C1 control, which is, \u00HH.
             const bool c1 = !rawByte && c >= 0x80;
@@ -199,4 +208,13 @@ bool QuoteControlBytes(const char* bytes, char* out, size_t capacity)
     const bool whole = Utf8ToWide(bytes, text, sizeof text / sizeof *text);
     return QuoteControlCharacters(text, quoted, sizeof quoted / sizeof *quoted) &&
            WideToUtf8(quoted, out, capacity) && whole;
+}
+
+void WritePathLine(int fd, const char* before, const char* path, const char* after)
+{
+    char shown[kPathChars * 16];
+    char line[sizeof shown + 256];
+    QuoteControlBytes(path, shown, sizeof shown);
+    FormatBoundedA(line, sizeof line, "%s%s%s", before, shown, after);
+    WriteText(fd, line);
 }

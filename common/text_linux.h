@@ -17,6 +17,10 @@ bool Utf8ToWide(const char* bytes, wchar_t* out, size_t capacity);
 // cannot carry becomes U+FFFD. Never splits a character. Returns false when cut.
 bool WideToUtf8(const wchar_t* text, char* out, size_t capacity);
 
+// True for a character a terminal would act on (C0 controls, DEL, the C1 controls U+0080..U+009F)
+// and for a byte of a path that is not valid UTF-8, as Utf8ToWide holds it (U+DC80..U+DCFF).
+bool IsControlCharacter(wchar_t c);
+
 // text as a person may safely read it on a terminal or in a box: each character a terminal would
 // act on (C0 controls and DEL as \xHH, the C1 controls U+0080..U+009F as \u00HH) and each byte of
 // a path that is not valid UTF-8 (U+DC80..U+DCFF) as \xHH, and a backslash as \\, so that the
@@ -26,3 +30,6 @@ bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity);
 
 // The same for UTF-8 bytes, such as a path: out holds the quoted text, also in UTF-8.
 bool QuoteControlBytes(const char* bytes, char* out, size_t capacity);
+
+// Writes one line to fd: before, the path quoted by QuoteControlBytes, after (which ends the line).
+void WritePathLine(int fd, const char* before, const char* path, const char* after);

@@ -64,19 +64,16 @@ bool AppendValue(char* out, size_t capacity, size_t* used, const char* path, boo
 bool FitsAnEntry(const char* text)
 {
     wchar_t wide[PATH_MAX];
-    wchar_t quoted[PATH_MAX];
-    // Quoting changes nothing but a backslash unless there is something an entry cannot carry.
-    return Utf8ToWide(text, wide, PATH_MAX) && QuoteControlCharacters(wide, quoted, PATH_MAX) &&
-           wcslen(quoted) == wcslen(wide) + std::count(wide, wide + wcslen(wide), L'\\');
+    if (!Utf8ToWide(text, wide, PATH_MAX))
+        return false;
+    return std::none_of(wide, wide + wcslen(wide), IsControlCharacter);
 }
 
 void SayNotWritten(const char* why, const char* path)
 {
-    char shown[PATH_MAX];
-    char line[PATH_MAX + 128];
-    QuoteControlBytes(path, shown, sizeof shown);
-    FormatBoundedA(line, sizeof line, "the kit's menu entry is not written: %s %s\n", shown, why);
-    WriteText(STDERR_FILENO, line);
+    char after[128];
+    FormatBoundedA(after, sizeof after, " %s\n", why);
+    WritePathLine(STDERR_FILENO, "the kit's menu entry is not written: ", path, after);
 }
 
 } // namespace
@@ -160,10 +157,6 @@ int InstallDesktopEntry()
         SayNotWritten("cannot be written", path);
         return 1;
     }
-    char shown[PATH_MAX + 32];
-    char line[sizeof shown + 64];
-    QuoteControlBytes(path, shown, sizeof shown);
-    FormatBoundedA(line, sizeof line, "the kit's menu entry is written: %s\n", shown);
-    WriteText(STDOUT_FILENO, line);
+    WritePathLine(STDOUT_FILENO, "the kit's menu entry is written: ", path, "\n");
     return 0;
 }

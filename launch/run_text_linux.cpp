@@ -81,13 +81,6 @@ const wchar_t kEnglishWine64[] =
     L"32-bit programs alone.\n\nAn administrator installs the 64-bit part of Wine (on Debian and "
     L"Ubuntu, the package wine64); then run the launcher again.";
 
-// What a terminal would act on (C0 and C1 controls, DEL) and the bytes of a path that are not
-// UTF-8, as Utf8ToWide holds them; the same set QuoteControlCharacters writes \xHH.
-bool IsControl(wchar_t c)
-{
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xDC80 && c <= 0xDCFF);
-}
-
 // path as one shell word that POSIX sh (dash has no $'...') reads back as the same bytes: in
 // single quotes, each quote written '\''; or, when it holds a control character, which must not
 // reach the administrator's terminal raw, "$(printf '...')" with each byte of those written \ooo,
@@ -97,7 +90,7 @@ bool QuoteForShell(const wchar_t* path, wchar_t* out, size_t capacity)
 {
     bool controls = false;
     for (const wchar_t* c = path; *c != L'\0'; ++c)
-        controls = controls || IsControl(*c);
+        controls = controls || IsControlCharacter(*c);
     size_t used = 0;
     bool whole = true;
     auto put = [&](const wchar_t* piece)
@@ -122,7 +115,7 @@ bool QuoteForShell(const wchar_t* path, wchar_t* out, size_t capacity)
         {
             piece[1] = *c;
         }
-        else if (controls && IsControl(*c))
+        else if (controls && IsControlCharacter(*c))
         {
             // Its UTF-8 bytes: a C1 control's are C2 and its own value, any other's its value.
             const bool c1 = *c >= 0x80 && *c <= 0x9F;

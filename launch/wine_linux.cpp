@@ -63,16 +63,6 @@ bool RegularFileAt(const char* folder, const char* name)
            S_ISREG(status.st_mode);
 }
 
-// One line from format, whose %s is the path, shown with its control characters quoted.
-void SayNotStarted(const char* format, const char* path)
-{
-    char shown[PATH_MAX];
-    char line[PATH_MAX + 160];
-    QuoteControlBytes(path, shown, sizeof shown);
-    FormatBoundedA(line, sizeof line, format, shown);
-    WriteText(STDERR_FILENO, line);
-}
-
 } // namespace
 
 bool FindWine(const char* preferred, const char* searchPath, char* out, size_t capacity)
@@ -169,14 +159,15 @@ int PrepareAndStart(const char* wine, const char* tool, const char* kit)
     // In the kit's folder, as a native tool: the settings' import left the launcher elsewhere.
     if (chdir(kit) != 0)
     {
-        SayNotStarted("the kit's folder %s cannot be entered; the tool does not start\n", kit);
+        WritePathLine(STDERR_FILENO, "the kit's folder ", kit,
+                      " cannot be entered; the tool does not start\n");
         return 1;
     }
     char* const arguments[] = {const_cast<char*>(wine), const_cast<char*>(tool), nullptr};
     pid_t child;
     if (SpawnProcess(&child, wine, arguments, environment, true) == 0)
         return 0;
-    SayNotStarted("Wine (%s) cannot be started; the tool does not start\n", wine);
+    WritePathLine(STDERR_FILENO, "Wine (", wine, ") cannot be started; the tool does not start\n");
     return 1;
 }
 

@@ -39,13 +39,9 @@ constexpr size_t kSettingsBytes = 4096;
 
 void SayRefused(const char* path, const char* why)
 {
-    char shown[PATH_MAX];
-    char line[PATH_MAX + 128];
-    QuoteControlBytes(path, shown, sizeof shown);
-    FormatBoundedA(line, sizeof line,
-                   "the kit's Wine prefix cannot be used: %s %s; the tool does not start\n", shown,
-                   why);
-    WriteText(STDERR_FILENO, line);
+    char after[128];
+    FormatBoundedA(after, sizeof after, " %s; the tool does not start\n", why);
+    WritePathLine(STDERR_FILENO, "the kit's Wine prefix cannot be used: ", path, after);
 }
 
 // Opens name in the folder at when it is a real folder, not a link to one; else -1 with why.
@@ -315,14 +311,8 @@ bool ApplySettings(const char* wine, const char* prefix, int kitFd, char* const 
     ShowPreparingProgress();
     if (ImportSettings(wine, prefix, kitFd, variables, settings, missing))
         return true;
-    char shown[PATH_MAX];
-    char line[PATH_MAX + 96];
-    QuoteControlBytes(prefix, shown, sizeof shown);
-    FormatBoundedA(line, sizeof line,
-                   "the kit's Wine prefix %s could not be given its settings; the tool does not "
-                   "start\n",
-                   shown);
-    WriteText(STDERR_FILENO, line);
+    WritePathLine(STDERR_FILENO, "the kit's Wine prefix ", prefix,
+                  " could not be given its settings; the tool does not start\n");
     return false;
 }
 
