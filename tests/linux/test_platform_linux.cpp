@@ -1,4 +1,5 @@
 #include "base_directory.h"
+#include "desktop_entry_linux.h"
 #include "device_rule_linux.h"
 #include "device_rules.h"
 #include "platform.h"
@@ -154,6 +155,14 @@ TEST(TextLinux, ControlCharactersQuotedOneToOne)
     wchar_t none[1] = {L'x'};
     EXPECT_FALSE(QuoteControlCharacters(L"a", none, 0));
     EXPECT_EQ(none[0], L'x'); // no room, not even for the end
+}
+
+TEST(DesktopEntry, RefusesAFolderNameAnEntryCannotCarry)
+{
+    static char entry[8192];
+    EXPECT_TRUE(FormatDesktopEntry("/k/kit/tamsu-launcher", entry, sizeof entry));
+    // A line end would end the Exec line, and the entry with it.
+    EXPECT_FALSE(FormatDesktopEntry("/k/a\nExec=x/tamsu-launcher", entry, sizeof entry));
 }
 
 TEST(TextLinux, ConversionsCutWholeCharactersAndSaySo)
