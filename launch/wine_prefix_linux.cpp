@@ -180,15 +180,15 @@ bool WriteNewFile(int at, const char* name, const char* text)
     return close(fd) == 0 && whole;
 }
 
-// The registry's keys that the settings name, as system.reg writes them (relative to
-// HKEY_LOCAL_MACHINE, each backslash doubled): the bus first, then each receiver pair's.
+// The registry's keys that the settings name, as system.reg writes them below the control set
+// (each backslash doubled): the bus first, then each receiver pair's.
 size_t FormatSettingsKeys(char keys[][96], size_t capacity)
 {
     UsbDeviceId ids[kMaxReceiverUsbIds];
     const size_t count = ListReceiverUsbIds(ids, kMaxReceiverUsbIds);
     if (count + 1 > capacity)
         return 0;
-    FormatBoundedA(keys[0], 96, "System\\\\CurrentControlSet\\\\Services\\\\winebus");
+    FormatBoundedA(keys[0], 96, "Services\\\\winebus");
     for (size_t i = 0; i < count; ++i)
     {
         // Four hex digits each: the fifth of 0x10000 + id is the '1' skipped.
@@ -211,14 +211,26 @@ void ReadRegistryLine(const char* line, size_t length, const char keys[][96], si
     {
         const char* end = static_cast<const char*>(memchr(line, ']', length));
         *key = -1;
+        // Wine 8.0 keeps the current control set under that name; later Wine makes the name a
+        // link to ControlSet001 and writes the keys there.
+        static const char* const kControlSets[] = {"System\\\\CurrentControlSet\\\\",
+                                                   "System\\\\ControlSet001\\\\"};
+        const char* name = nullptr;
+        for (const char* controlSet : kControlSets)
+        {
+            if (length > strlen(controlSet) + 1 &&
+                strncasecmp(line + 1, controlSet, strlen(controlSet)) == 0)
+                name = line + 1 + strlen(controlSet);
+        }
         // Every key of the settings lies under the bus's: thousands of others end here.
         const size_t bus = strlen(keys[0]);
-        if (length <= bus || strncasecmp(line + 1, keys[0], bus) != 0)
+        if (name == nullptr || end == nullptr || static_cast<size_t>(end - name) < bus ||
+            strncasecmp(name, keys[0], bus) != 0)
             return;
-        for (size_t i = 0; i < count && end != nullptr; ++i)
+        for (size_t i = 0; i < count; ++i)
         {
-            if (static_cast<size_t>(end - line - 1) == strlen(keys[i]) &&
-                strncasecmp(line + 1, keys[i], strlen(keys[i])) == 0)
+            if (static_cast<size_t>(end - name) == strlen(keys[i]) &&
+                strncasecmp(name, keys[i], strlen(keys[i])) == 0)
                 *key = static_cast<int>(i);
         }
         return;

@@ -75,8 +75,9 @@ NATIVE_TEST_PACKAGES=(umockdev xvfb xdotool zenity imagemagick fonts-wqy-microhe
     debootstrap unzip)
 # Packages of the kernel stage: the emulator, the guest's shell and tools, the host's test
 # runner, xz to unpack the kernel image once, and the udev that the guest runs from the host's
-# root (its Wine scenarios also take the Windows packages and Wine below).
-KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static python3-pytest xz-utils udev)
+# root (its Wine scenarios also take the Windows packages and Wine below), and debootstrap for
+# the Debian 13 root whose Wine it runs too.
+KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static python3-pytest xz-utils udev debootstrap)
 
 # Packages of the Windows cross-build and its tests: the cross compiler and GoogleTest's
 # sources; a virtual display, xdotool and imagemagick to find, dismiss and photograph the

@@ -22,12 +22,14 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 MODULES = ("usb-common", "usbcore", "udc-core", "configfs", "libcomposite", "usb_f_hid", "hid",
            "hid-generic", "usbhid", "dummy_hcd", "virtio_ring", "virtio", "virtio_pci_legacy_dev",
            "virtio_pci_modern_dev", "virtio_pci", "netfs", "fscache", "9pnet", "9pnet_virtio", "9p")
-# TCG only: /dev/kvm on these machines is a nested hypervisor that aborts or crawls. The host's
-# root is the guest's chroot, read-only: the host's udev and Wine run there (Wine wants 2 GB).
+# TCG only: /dev/kvm on these machines is a nested hypervisor that aborts or crawls. Wine wants
+# 2 GB. The roots the guest runs programs from are shares of the host's, read-only.
 QEMU = ("qemu-system-x86_64", "-accel", "tcg", "-smp", "1", "-m", "2048", "-nographic",
-        "-no-reboot", "-nic", "none",
-        "-virtfs",
-        "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap")
+        "-no-reboot", "-nic", "none")
+# The host's own root, the chroot where the guest runs udev and, unless a scenario names another
+# root, Wine: the guest mounts root-TAG at /TAG (this one at /host), and each root's home-TAG
+# as the seat's user's home there.
+HOST_ROOT = "host"
 # The unprivileged user of the guest's chroot: the seat's active user. No account of the host's
 # may have the name or the number (build_initramfs checks).
 USER_ID = 4711
@@ -114,17 +116,57 @@ def _libraries(program):
     return re.findall(r"(/\S+) \(0x", listing)
 
 
+# Runs a command in a root ("/": the host's own) in a mount namespace of its own, as root, with
+# HOME at the seat's user's home there, bound from the host's folder: /proc, /dev and a /tmp of
+# its own, and /home a tmpfs holding that home alone.
+IN_ROOT = """root=$1 home=$2 user_home=$3
+shift 3
+mount -t tmpfs tmpfs "$root/tmp" && mkdir "$root/tmp/home" &&
+    mount --bind "$home" "$root/tmp/home" && mount -t tmpfs tmpfs "$root/home" &&
+    mkdir -p "$root$user_home" && mount --move "$root/tmp/home" "$root$user_home" || exit 90
+if [ "$root" != / ]; then
+    mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" || exit 90
+fi
+exec chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME="$user_home" USER="$USER_NAME" \
+    LOGNAME="$USER_NAME" "$@"
+"""
+USER_HOME = "/home/" + USER_NAME
+
+
+def _in_root(root, home, command, **variables):
+    """Runs the command in the root with that home; its output, or GuestError."""
+    env = dict(PATH="/usr/sbin:/usr/bin:/sbin:/bin", USER_NAME=USER_NAME)
+    # Wine's services run on after the command, holding its output: files, not pipes.
+    with tempfile.TemporaryFile() as out:
+        done = subprocess.run(["unshare", "--mount", "--propagation", "private", "--", "sh", "-c",
+                               IN_ROOT, "sh", root, os.path.abspath(home), USER_HOME, "env"]
+                              + ["%s=%s" % pair for pair in variables.items()] + command,
+                              env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+        out.seek(0)
+        text = out.read().decode(errors="replace")
+    if done.returncode != 0:
+        raise GuestError("%s in %s failed: %s" % (" ".join(command), root, text[-300:]))
+    return text
+
+
+def prefix_registries(home):
+    """The system registry of the kit's Wine prefix in that home as it was made, and now."""
+    return os.path.join(home, ".system.reg.bare"), os.path.join(home, WINE_PREFIX, "system.reg")
+
+
 @contextlib.contextmanager
-def wine_home(home):
-    """The guest user's home folder, shared writable with the guest, holding a bare Wine prefix
-    where the Linux launcher keeps the kit's, for as long as the guest runs. It is made here
-    (about 600 MB: never copied), by root, then given to the user, once every Wine program of it
-    has ended (wineserver -w). A later boot reuses it while Wine's version is the same, unless
-    this one did not end cleanly; without the launcher's record of its settings, so that the
-    first Wine scenario of every boot has the launcher bring them in."""
-    version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout
-    made = version
+def wine_home(home, root="/"):
+    """The guest user's home folder for the Wine of a root, shared writable with the guest,
+    holding a bare Wine prefix where the Linux launcher keeps the kit's, for as long as the guest
+    runs. It is made here (a few hundred MB: never copied), by root with the root's Wine, then
+    given to the user, once every Wine program of it has ended (wineserver -w). A later boot
+    reuses it while Wine's version is the same, unless this one did not end cleanly, with its
+    registry as it was made and without the launcher's record of its settings: so the first Wine
+    scenario of every boot has the launcher bring them in."""
+    os.makedirs(home, exist_ok=True)
+    made = _in_root(root, home, ["wine", "--version"])
     stamp = os.path.join(home, ".prefix-made")
+    bare, registry = prefix_registries(home)
     try:
         with open(stamp, encoding="utf-8") as existing:
             reuse = existing.read() == made
@@ -132,30 +174,25 @@ def wine_home(home):
         reuse = False
     if reuse:
         os.remove(stamp)  # written again once the guest has ended cleanly
+        shutil.copy(bare, registry)
+        os.chown(registry, USER_ID, USER_ID)
         with contextlib.suppress(FileNotFoundError):
             os.remove(os.path.join(home, WINE_PREFIX, WINE_SETTINGS_RECORD))
     else:
-        _make_wine_home(home)
-    yield
+        _make_wine_home(home, root)
+        shutil.copy(registry, bare)
+    yield made.strip()
     _write(stamp, made)
 
 
-def _make_wine_home(home):
-    shutil.rmtree(home, ignore_errors=True)
-    prefix = os.path.join(home, WINE_PREFIX)
-    os.makedirs(prefix)
-    env = {"PATH": "/usr/bin:/bin", "HOME": home, "USER": USER_NAME, "LOGNAME": USER_NAME,
-           "WINEPREFIX": prefix, "WINEARCH": "win32", "WINEDEBUG": "-all",
-           "WINEDLLOVERRIDES": "mscoree,mshtml="}
-    for step in (["wineboot", "-i"], ["wineserver", "-w"]):
-        # Wine's services run on after the step, holding its output: a file, not a pipe.
-        with tempfile.TemporaryFile() as errors:
-            done = subprocess.run(step, env=env, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL, stderr=errors)
-            if done.returncode != 0:
-                errors.seek(0)
-                raise GuestError("the kit's Wine prefix: %s failed: %s" % (
-                    " ".join(step), errors.read()[-300:].decode(errors="replace")))
+def _make_wine_home(home, root):
+    for name in os.listdir(home):
+        path = os.path.join(home, name)
+        shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
+    os.makedirs(os.path.join(home, WINE_PREFIX))
+    _in_root(root, home, ["sh", "-c", "wineboot -i && wineserver -w"],
+             WINEPREFIX=os.path.join(USER_HOME, WINE_PREFIX), WINEARCH="win32", WINEDEBUG="-all",
+             WINEDLLOVERRIDES="mscoree,mshtml=")
     for folder, folders, files in os.walk(home):
         for name in [folder] + [os.path.join(folder, name) for name in folders + files]:
             os.lchown(name, USER_ID, USER_ID)
@@ -232,16 +269,19 @@ def build_initramfs(work, launcher, rule, probe, windows_launcher, modules, gadg
     return initramfs
 
 
-def boot(image, initramfs, home, console, come_up, finish):
-    """Boots the guest once, with HOME as its user's home, its serial console written to
-    CONSOLE, and returns the console's text when the guest has run every scenario, with the
-    seconds until it came up and until it ended. Raises GuestError when it does not come up
-    within COME_UP seconds, or does not finish within FINISH."""
-    # The home folder is written by the guest as its user, with that user's id on the host.
-    command = QEMU + ("-virtfs", "local,path=%s,mount_tag=home,security_model=none,"
-                      "multidevs=remap" % os.path.abspath(home).replace(",", ",,"),
-                      "-kernel", image, "-initrd", initramfs,
-                      "-append", "console=ttyS0 quiet panic=-1")
+def boot(image, initramfs, roots, console, come_up, finish):
+    """Boots the guest once, with roots (tag -> (root, the seat's user's home there)), its serial
+    console written to CONSOLE, and returns the console's text when the guest has run every
+    scenario, with the seconds until it came up and until it ended. Raises GuestError when it
+    does not come up within COME_UP seconds, or does not finish within FINISH."""
+    command = QEMU
+    for tag, (root, home) in roots.items():
+        # The home is written by the guest as its user, with that user's id on the host.
+        for name, path, mode in (("root", root, ",readonly=on"), ("home", home, "")):
+            command += ("-virtfs", "local,path=%s,mount_tag=%s-%s,security_model=none,"
+                        "multidevs=remap%s" % (os.path.abspath(path).replace(",", ",,"), name,
+                                               tag, mode))
+    command += ("-kernel", image, "-initrd", initramfs, "-append", "console=ttyS0 quiet panic=-1")
     start = time.monotonic()
     with open(console, "wb") as out:
         qemu = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out,

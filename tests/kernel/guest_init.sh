@@ -1,8 +1,9 @@
 #!/bin/sh
 # shellcheck shell=dash
 # /init of the kernel stage's guest (busybox). Loads the USB gadget, HID, virtio and 9p modules,
-# mounts the host's root read-only as a chroot where the host's own udev and Wine run, then runs
-# each scenario of /scenarios against receivers made as configfs gadgets, one boot for all.
+# mounts the host's root read-only as a chroot where the host's own udev and Wine run (and any
+# other root a Wine scenario names, for its Wine), then runs each scenario of /scenarios against
+# receivers made as configfs gadgets, one boot for all.
 # Every line for the host starts with "@@ ":
 #   ready | fatal WHAT | done                       the guest as a whole
 #   begin NAME ... end NAME                         one scenario, holding:
@@ -14,11 +15,12 @@
 #   probe LINE | trace LINE | winebus LINE          a Wine scenario's probe output, the Windows
 #   report GADGET hid.N HEX                         launcher's trace, the bus driver's debug
 #                                                   lines, and what reached each HID function
-# A scenario line is NAME;LANG;BOUND;LATE;GONE;KIND;COUNT: gadgets bound before the launcher
+# A scenario line is NAME;LANG;BOUND;LATE;GONE;KIND;COUNT;ROOT: gadgets bound before the launcher
 # starts, one bound a second after it started, one unbound as it starts; KIND is "launcher",
 # "rule" (the host's udevd runs while the gadgets are plugged, and no launcher) or "wine" (with
 # udevd, the Linux launcher starting the Windows probe under Wine, then the Windows launcher
-# under Wine; COUNT: the HID interfaces Wine should list).
+# under Wine; COUNT: the HID interfaces Wine should list; ROOT: the root whose Wine runs them,
+# "host" or the tag of another root the host shares).
 export PATH=/bin
 echo # the firmware leaves its last line open
 GADGETS=/sys/kernel/config/usb_gadget
@@ -50,53 +52,69 @@ done </modules/order
 mount -t configfs configfs /sys/kernel/config || fatal "cannot mount configfs"
 
 HOST=/host
-# The seat's user: an account of the chroot's own, its home on a writable share of the host's.
+# The seat's user: an account of each chroot's own, its home on a writable share of the host's.
 read -r USER_ID USER_NAME </user
 USER_HOME=/home/$USER_NAME
-# in_host COMMAND...: runs a program of the host in the chroot, with nothing of /init's
-# environment; udev's tools refuse a chroot unless told.
-in_host() {
-    chroot "$HOST" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin SYSTEMD_IGNORE_CHROOT=1 "$@"
+# in_root ROOT COMMAND...: runs a program of that chroot with nothing of /init's environment;
+# udev's tools refuse a chroot unless told.
+in_root() {
+    local root=$1
+    shift
+    chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin SYSTEMD_IGNORE_CHROOT=1 "$@"
 }
-# as_user COMMAND...: the same as the seat's user, in their home.
+in_host() { in_root "$HOST" "$@"; }
+# as_user ROOT COMMAND...: the same as the seat's user, in their home.
 as_user() {
-    in_host setpriv --reuid="$USER_ID" --regid="$USER_ID" --clear-groups \
+    local root=$1
+    shift
+    in_root "$root" setpriv --reuid="$USER_ID" --regid="$USER_ID" --clear-groups \
         env HOME="$USER_HOME" USER="$USER_NAME" LOGNAME="$USER_NAME" "$@"
 }
-
-# The host's root, read-only, as a chroot with the kernel's file systems and its own /run and
-# /tmp. The kit's rule is where an administrator installs it, in place of the host's local rules;
-# the seat's state is what logind would write for its active user, which udev's uaccess reads.
-mount_host() {
-    mkdir -p "$HOST" &&
-        mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 hostroot "$HOST" &&
-        mount -t proc proc "$HOST/proc" && mount -t sysfs sysfs "$HOST/sys" &&
-        mount -t devtmpfs devtmpfs "$HOST/dev" && mkdir -p "$HOST/dev/pts" "$HOST/dev/shm" &&
-        mount -t devpts devpts "$HOST/dev/pts" && mount -t tmpfs tmpfs "$HOST/dev/shm" &&
-        mount -t tmpfs tmpfs "$HOST/tmp" && mount -t tmpfs tmpfs "$HOST/run" &&
-        mount -t tmpfs tmpfs "$HOST/etc/udev/rules.d" && cp /rules/* "$HOST/etc/udev/rules.d/" &&
-        mkdir -p "$HOST/run/systemd/seats" &&
-        printf 'ACTIVE=c1\nACTIVE_UID=%s\n' "$USER_ID" >"$HOST/run/systemd/seats/seat0"
+root_of() { # TAG: where the guest mounts that root
+    if [ "$1" = host ]; then echo "$HOST"; else echo "/$1"; fi
 }
 
-# The user's account, over the host's files; their home, and in the chroot the Wine scenarios'
-# kit (the Linux launcher, the probe as each family's tool), the Windows launcher and the script
-# that runs them (tests/kernel/guest_wine.sh). Nothing but the guest writes the home while it
-# runs, and the guest syncs before it ends: its cache may be loose.
-add_user() {
-    mkdir -p "$HOST/run/tamsu" &&
-        { cat "$HOST/etc/passwd" && echo "$USER_NAME:x:$USER_ID:$USER_ID::$USER_HOME:/bin/sh"; } \
-            >"$HOST/run/tamsu/passwd" &&
-        { cat "$HOST/etc/group" && echo "$USER_NAME:x:$USER_ID:"; } >"$HOST/run/tamsu/group" &&
-        mount --bind "$HOST/run/tamsu/passwd" "$HOST/etc/passwd" &&
-        mount --bind "$HOST/run/tamsu/group" "$HOST/etc/group" &&
-        mount -t tmpfs tmpfs "$HOST/home" && mkdir "$HOST$USER_HOME" &&
-        mount -t 9p -o trans=virtio,version=9p2000.L,cache=loose,msize=512000 home \
-            "$HOST$USER_HOME" &&
-        cp -r /wine-kit /windows /guest_wine.sh "$HOST/run/tamsu/"
+# mount_root TAG: the root the host shares as root-TAG, read-only, as a chroot with the kernel's
+# file systems and its own /tmp, and the seat's user with their home (the share home-TAG). Every
+# chroot has the host's /run: udev's database, the seat's state, the kits. Nothing but the guest
+# writes a home while it runs, and the guest syncs before it ends: its cache may be loose.
+mount_root() {
+    local root
+    root=$(root_of "$1")
+    mkdir -p "$root" &&
+        mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 "root-$1" "$root" &&
+        mount -t proc proc "$root/proc" && mount -t sysfs sysfs "$root/sys" &&
+        mount -t devtmpfs devtmpfs "$root/dev" && mkdir -p "$root/dev/pts" "$root/dev/shm" &&
+        mount -t devpts devpts "$root/dev/pts" && mount -t tmpfs tmpfs "$root/dev/shm" &&
+        mount -t tmpfs tmpfs "$root/tmp" || return 1
+    if [ "$1" = host ]; then
+        mount -t tmpfs tmpfs "$root/run" && mkdir -p "$root/run/tamsu" || return 1
+    else
+        mount --bind "$HOST/run" "$root/run" || return 1
+    fi
+    { cat "$root/etc/passwd" && echo "$USER_NAME:x:$USER_ID:$USER_ID::$USER_HOME:/bin/sh"; } \
+        >"$HOST/run/tamsu/$1.passwd" &&
+        { cat "$root/etc/group" && echo "$USER_NAME:x:$USER_ID:"; } >"$HOST/run/tamsu/$1.group" &&
+        mount --bind "$HOST/run/tamsu/$1.passwd" "$root/etc/passwd" &&
+        mount --bind "$HOST/run/tamsu/$1.group" "$root/etc/group" &&
+        mount -t tmpfs tmpfs "$root/home" && mkdir "$root$USER_HOME" &&
+        mount -t 9p -o trans=virtio,version=9p2000.L,cache=loose,msize=512000 "home-$1" \
+            "$root$USER_HOME"
 }
-mount_host || fatal "cannot mount the host's root as the chroot"
-add_user || fatal "cannot add the seat's user to the chroot"
+
+# The host's root: the kit's rule where an administrator installs it, in place of the host's
+# local rules; the seat's state as logind would write it for its active user, which udev's
+# uaccess reads; in /run the Wine scenarios' kit (the Linux launcher, the probe as each family's
+# tool), the Windows launcher and the script that runs them (tests/kernel/guest_wine.sh).
+mount_root host || fatal "cannot mount the host's root as the chroot"
+mount -t tmpfs tmpfs "$HOST/etc/udev/rules.d" && cp /rules/* "$HOST/etc/udev/rules.d/" &&
+    mkdir -p "$HOST/run/systemd/seats" &&
+    printf 'ACTIVE=c1\nACTIVE_UID=%s\n' "$USER_ID" >"$HOST/run/systemd/seats/seat0" &&
+    cp -r /wine-kit /windows /guest_wine.sh "$HOST/run/tamsu/" ||
+    fatal "cannot prepare the host's root"
+for tag in $(cut -d';' -f8 /scenarios | sort -u); do
+    [ "$tag" = host ] || mount_root "$tag" || fatal "cannot mount the root $tag as a chroot"
+done
 
 interfaces() { # GADGET: how many HID interfaces it has
     ls -d "/gadgets/$1"/hid.* | wc -l
@@ -198,7 +216,7 @@ report_nodes() {
         name=${node##*/}
         in_host udevadm info "/dev/$name" | sed "s/^/@@ udev $name /"
         # shellcheck disable=SC2016 # the inner shell expands it
-        if as_user sh -c ': <>"$1"' sh "/dev/$name" 2>/dev/null; then
+        if as_user "$HOST" sh -c ': <>"$1"' sh "/dev/$name" 2>/dev/null; then
             say "access $name rw"
         else
             say "access $name none"
@@ -206,8 +224,9 @@ report_nodes() {
     done
 }
 
-# run_wine NAME COUNT: as the seat's user, the Linux launcher of a kit whose tool is the Windows probe,
-# which it starts under Wine, then the Windows launcher under Wine (tests/kernel/guest_wine.sh;
+# run_wine NAME COUNT ROOT: as the seat's user, with the Wine of that root, the Linux launcher of
+# a kit whose tool is the Windows probe, which it starts under Wine, then the Windows launcher
+# under Wine (tests/kernel/guest_wine.sh;
 # COUNT: the HID interfaces the probe waits for), while the gadget side reads one report from
 # each HID function: "@@ report GADGET hid.N HEX" for each that got one.
 run_wine() {
@@ -220,7 +239,8 @@ run_wine() {
             readers="$readers $!"
         done
     done
-    as_user /bin/sh /run/tamsu/guest_wine.sh /run/tamsu/wine-kit /run/tamsu/windows "$2" "$1"
+    as_user "$(root_of "$3")" /bin/sh /run/tamsu/guest_wine.sh /run/tamsu/wine-kit \
+        /run/tamsu/windows "$2" "$1"
     # shellcheck disable=SC2086 # the ids are words
     kill $readers 2>/dev/null
     for file in /tmp/*.hid.*; do
@@ -231,7 +251,7 @@ run_wine() {
 
 say ready
 
-while IFS=';' read -r name lang bound late gone kind count <&3; do
+while IFS=';' read -r name lang bound late gone kind count root <&3; do
     say "begin $name"
     # The host's udevd sees the gadgets' events from their first one.
     if [ "$kind" != launcher ]; then
@@ -247,7 +267,7 @@ while IFS=';' read -r name lang bound late gone kind count <&3; do
     case $kind in
     launcher) run_launcher "$lang" "$late" "$gone" ;;
     rule) report_nodes ;;
-    wine) run_wine "$name" "$count" ;;
+    wine) run_wine "$name" "$count" "$root" ;;
     esac
     for gadget in $bound $late; do
         [ "$gadget" = "$gone" ] || unplug "$gadget"

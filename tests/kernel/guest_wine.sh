@@ -47,8 +47,9 @@ until grep -q '^done ' "$logs/probe.out" || [ $((tries += 1)) -gt 900 ]; do slee
 took "the probe ended"
 WINEPREFIX=$prefix wineserver -w
 tr -d '\r' <"$logs/probe.out" | sed 's/^/@@ probe /'
-# The launcher's trace, apart from the lines of the Wine it started.
-grep -a -E '^(find|Pair|nFlag): ' "$logs/launcher.err" | sed 's/^/@@ err /'
+# The launcher's trace and its progress line (kit_description.PREPARING), apart from the lines
+# of the Wine it started.
+grep -a -E '^(find|Pair|nFlag|Tips): ' "$logs/launcher.err" | sed 's/^/@@ err /'
 grep -a -E 'udev_add_device|[Aa]dding device|SDL|hidraw' "$logs/launcher.err" |
     sed 's/^/@@ winebus /'
 

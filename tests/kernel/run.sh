@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The kernel stage: the native launcher in a QEMU guest running Debian's own kernel, against
 # receivers made by the kernel's USB gadget stack; the kit's udev rule under the host's own
-# udevd there; and the Windows HID probe and launcher under the host's Wine there. Installs
-# QEMU, busybox, udev, pytest, the Windows build's packages and Wine, fetches the kernel once
-# into build/kernel (never installed: that would run initramfs hooks here), builds both
-# launchers and the probe, and runs tests/kernel/test_kernel.py, which makes the kit's Wine
-# prefix once (build/kernel/guest-home) and boots the guest once.
+# udevd there; and the Windows HID probe and launcher under the host's Wine there, and under
+# Debian 13's. Installs QEMU, busybox, udev, pytest, debootstrap, the Windows build's packages
+# and Wine, fetches the kernel once into build/kernel (never installed: that would run
+# initramfs hooks here), builds both launchers and the probe, and runs
+# tests/kernel/test_kernel.py, which makes the Debian 13 root once per user (in the cache
+# folder, for every clone), the kit's Wine prefix of each root once (build/kernel/wine-homes)
+# and boots the guest once.
 # Anything missing fails the stage with one line saying what.
 set -euo pipefail
 # shellcheck source=../../scripts/common.sh
@@ -97,6 +99,6 @@ export TAMSU_KERNEL_IMAGE=$IMAGE TAMSU_KERNEL_MODULES=$KERNEL/modules \
     TAMSU_DEVICE_RULE=$TAMSU_ROOT/build/linux/kit-rule/70-tamsu-receivers.rules \
     TAMSU_WINDOWS_LAUNCHER=$TAMSU_ROOT/build/windows/bin/TamsuLauncher.exe \
     TAMSU_HID_PROBE=$TAMSU_ROOT/build/windows/tests/windows/probe/hid_probe.exe \
-    TAMSU_WINE_HOME=$TAMSU_ROOT/build/kernel/guest-home TAMSU_KERNEL_WORK=build/kernel/guest
+    TAMSU_WINE_HOME=$TAMSU_ROOT/build/kernel/wine-homes TAMSU_KERNEL_WORK=build/kernel/guest
 mkdir -p "$TAMSU_KERNEL_WORK"
 exec /usr/bin/python3 -m pytest -p no:cacheprovider -v tests/kernel/test_kernel.py

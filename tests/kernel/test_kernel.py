@@ -6,6 +6,7 @@ groups do. tests/kernel/run.sh prepares the kernel and runs this file.
 """
 
 import collections
+import contextlib
 import os
 import re
 import sys
@@ -14,6 +15,7 @@ import pytest
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [TESTS, os.path.join(TESTS, "windows")]
+import debian_roots  # noqa: E402
 import kit_description as kit  # noqa: E402
 import guest  # noqa: E402
 import winekit  # noqa: E402  (how Wine writes the Windows launcher's trace lines)
@@ -69,22 +71,33 @@ DEVICES = {
 }
 
 
-class Scenario(collections.namedtuple("Scenario", "name bound outcome lang late gone kind",
-                                      defaults=("en", None, None, "launcher"))):
+class Scenario(collections.namedtuple("Scenario", "name bound outcome lang late gone kind root",
+                                      defaults=("en", None, None, "launcher", "host"))):
     """Gadgets bound before the launcher starts, one bound about a second after it started
     (late), one unbound as it starts (gone); outcome is the family whose tool starts, or the
     notice ("none", "many"). A "rule" scenario runs no launcher: the host's udevd handles the
     gadgets' events with the kit's rule installed. A "wine" scenario runs, with udevd, the
-    Windows probe and then the Windows launcher under Wine as the seat's user."""
+    Windows probe and then the Windows launcher under Wine as the seat's user, with the Wine of
+    the root (WINE_ROOTS)."""
 
     def wine_interfaces(self, gadgets):
-        """The hardware parts of the interfaces Wine 8.0 lists, sorted: its bus driver's own
-        mouse and keyboard, and one interface per hidraw node that the seat's user opens (the
-        receivers'), always with &mi_, never one per top-level collection."""
-        return sorted(WINE_OWN + [kit.usb_hardware(gadgets[name].vendor, gadgets[name].product,
-                                                   number)
-                                  for name in self.bound if DEVICES[name].family
-                                  for number in range(len(gadgets[name].descriptors))])
+        """The hardware parts of the interfaces the root's Wine lists, sorted: its bus driver's
+        own mouse and keyboard, and per hidraw node that the seat's user opens (the receivers'),
+        always with &mi_, one interface (8.0) or one per top-level collection (10.0), never
+        with \\kbd."""
+        split = WINE_ROOTS[self.root].split
+        return sorted(WINE_OWN + [
+            kit.usb_hardware(gadgets[name].vendor, gadgets[name].product, number,
+                             index + 1 if split and len(usages) > 1 else None)
+            for name in self.bound if DEVICES[name].family
+            for number, usages in enumerate(DEVICES[name].collections)
+            for index in range(len(usages) if split else 1)])
+
+    def wine_counts(self):
+        """What the Windows launcher counts of the receivers under the root's Wine."""
+        return sum((collections.Counter(WINE_ROOTS[self.root].counts.get(
+            name, DEVICES[name].counts)) for name in self.bound if DEVICES[name].family),
+            collections.Counter())
 
     def passes(self):
         """The gadgets each detection pass sees: a second pass when the first counted nothing."""
@@ -111,15 +124,31 @@ SCENARIOS = [
     Scenario("rule-entry-bk", ["entry", "bk", "mouse"], None, kind="rule"),
     # The Linux launcher starts the probe under Wine for a receiver whose vendor collection has
     # a node of its own (Bk), and for one whose vendor collection shares its node with a mouse's
-    # (Sun); each beside a foreign device.
+    # (Sun); each beside a foreign device. Under Debian 13's Wine too, Sun's node first. The
+    # first scenario of each root brings the settings into its prefix, the second finds them.
     Scenario("wine-bk", ["bk", "keyboard"], "Bk", kind="wine"),
     Scenario("wine-sun", ["sun-vendor", "mouse"], "Sun", kind="wine"),
+    Scenario("wine10-sun", ["sun-vendor", "mouse"], "Sun", kind="wine", root="debian13"),
+    Scenario("wine10-bk", ["bk", "keyboard"], "Bk", kind="wine", root="debian13"),
 ]
 # Wine's bus driver's own virtual mouse and keyboard, in every prefix.
 WINE_OWN = ["hid#vid_845e&pid_0001", "hid#vid_845e&pid_0002"]
-# What a receiver adds to the counters under Wine 8.0, whose paths have no &colNN: the Sun rules
-# match nothing, and Bk's first interface is one path instead of two.
-WINE_COUNTS = {"sun-vendor": {}, "bk": {"bk24": 2}}
+
+
+class WineRoot(collections.namedtuple("WineRoot", "debian split counts")):
+    """A root whose Wine the guest runs: debootstrapped (suite, foreign architecture, packages)
+    or the host's own (None); whether its bus driver lists one interface per top-level
+    collection with &colNN (10.0) or one per hidraw node (8.0); and what a receiver adds to the
+    counters there, where it differs from its own counts."""
+
+
+WINE_ROOTS = {
+    # Debian 12's Wine 8.0, whose paths have no &colNN: the Sun rules match nothing, and Bk's
+    # first interface is one path instead of two.
+    "host": WineRoot(None, False, {"sun-vendor": {}, "bk": {"bk24": 2}}),
+    # Debian 13's Wine 10.0, as a user's plain install brings it.
+    "debian13": WineRoot(("trixie", "i386", ("wine", "wine32:i386", "wine64")), True, {}),
+}
 # The Wine scenarios' kit in the guest's chroot, as Wine names the folder.
 WINE_KIT = r"Z:\run\tamsu\wine-kit"
 LAUNCHER_SCENARIOS = [s for s in SCENARIOS if s.kind == "launcher"]
@@ -143,25 +172,32 @@ def outcomes(request):
     work = os.environ["TAMSU_KERNEL_WORK"]
     try:
         gadgets = {name: device.gadget() for name, device in DEVICES.items()}
-        lines = ["%s;%s;%s;%s;%s;%s;%d" % (
+        lines = ["%s;%s;%s;%s;%s;%s;%d;%s" % (
             s.name, kit.LANGUAGES[s.lang][0], " ".join(s.bound), s.late or "", s.gone or "",
-            s.kind, len(s.wine_interfaces(gadgets)) if s.kind == "wine" else 0)
+            s.kind, len(s.wine_interfaces(gadgets)) if s.kind == "wine" else 0, s.root)
             for s in SCENARIOS]
         initramfs = guest.build_initramfs(
             work, os.environ["TAMSU_LAUNCHER"], os.environ["TAMSU_DEVICE_RULE"],
             os.environ["TAMSU_HID_PROBE"], os.environ["TAMSU_WINDOWS_LAUNCHER"],
             os.environ["TAMSU_KERNEL_MODULES"], gadgets, lines, UDCS)
-        home = os.environ["TAMSU_WINE_HOME"]
-        with guest.wine_home(home):
-            text, ready, done = guest.boot(os.environ["TAMSU_KERNEL_IMAGE"], initramfs, home,
+        # Each root with the seat's user's home for its Wine: TAMSU_WINE_HOME/TAG.
+        roots, versions = {}, {}
+        with contextlib.ExitStack() as homes:
+            for tag in sorted({s.root for s in SCENARIOS}):
+                debian = WINE_ROOTS[tag].debian
+                roots[tag] = (debian_roots.root_of(*debian) if debian else "/",
+                              os.path.join(os.environ["TAMSU_WINE_HOME"], tag))
+                versions[tag] = homes.enter_context(guest.wine_home(roots[tag][1], roots[tag][0]))
+            text, ready, done = guest.boot(os.environ["TAMSU_KERNEL_IMAGE"], initramfs, roots,
                                            os.path.join(work, "console.log"), COME_UP_SECONDS,
                                            FINISH_SECONDS)
-    except guest.GuestError as error:
+    except (guest.GuestError, debian_roots.RootError) as error:
         pytest.exit("kernel stage failed: %s" % error, 1)
     with request.config.pluginmanager.get_plugin("capturemanager").global_and_fixture_disabled():
-        print("\nguest: modules loaded %.1f s after QEMU started, every scenario run after %.1f s"
-              % (ready, done))
-    return {"gadgets": gadgets, "runs": guest.read_outcomes(text)}
+        print("\nguest: modules loaded %.1f s after QEMU started, every scenario run after %.1f s;"
+              " %s" % (ready, done, ", ".join("%s: %s" % pair for pair in versions.items())))
+    return {"gadgets": gadgets, "runs": guest.read_outcomes(text),
+            "homes": {tag: home for tag, (_, home) in roots.items()}}
 
 
 @pytest.mark.parametrize("scenario", LAUNCHER_SCENARIOS, ids=[s.name for s in LAUNCHER_SCENARIOS])
@@ -246,8 +282,14 @@ def test_wine(outcomes, scenario):
     assert run is not None, "no outcome for %s on the console" % scenario.name
     gadgets = outcomes["gadgets"]
     context = "\n".join(run.events + run.err + run.probe + run.trace + run.winebus)
-    kit.Trace(run.err).expect(sum((collections.Counter(DEVICES[name].counts)
-                                   for name in scenario.bound), collections.Counter()), 1)
+    # The progress line while the launcher gives the prefix its settings: on the first start in
+    # the root's prefix alone.
+    preparing = "%s: %s" % kit.PREPARING["en"]
+    first = next(s for s in WINE_SCENARIOS if s.root == scenario.root) == scenario
+    assert run.err.count(preparing) == first, context
+    kit.Trace([line for line in run.err if line != preparing]).expect(
+        sum((collections.Counter(DEVICES[name].counts) for name in scenario.bound),
+            collections.Counter()), 1)
     tool = "\\".join([WINE_KIT, kit.FOLDER_OF[scenario.outcome], kit.TOOL_FILE])
     assert (run.rc, run.probe[:1]) == (0, ["started %s in %s" % (tool, WINE_KIT)]), context
     probe = collections.defaultdict(dict)
@@ -270,19 +312,65 @@ def test_wine(outcomes, scenario):
         for number, usages in enumerate(DEVICES[name].collections):
             function = "%s.hid.%d" % (name, number)
             vendor.update([function] if "vendor" in usages else [])
+            # The interface's paths: its collections' under Wine 10.
             hardware = kit.usb_hardware(gadget.vendor, gadget.product, number)
-            facts = next(probe[path] for path in paths if kit.hardware_of(path) == hardware)
-            assert facts.get("attributes", "").startswith(
-                "vid=%04x pid=%04x " % (gadget.vendor, gadget.product)), facts
-            if "report" in facts:
-                sent[function] = facts["report"].split()[0][len("sent="):]
+            for path in paths:
+                facts = probe[path]
+                if not re.match(re.escape(hardware) + "($|&col)", kit.hardware_of(path)):
+                    continue
+                assert facts.get("attributes", "").startswith(
+                    "vid=%04x pid=%04x " % (gadget.vendor, gadget.product)), facts
+                if "report" in facts:
+                    sent[function] = facts["report"].split()[0][len("sent="):]
     assert (set(sent), received) == (vendor, sent), context
 
     traces = [winekit.unescape(match.group(2)) for match in map(winekit.TRACE.match, run.trace)
               if match]
     trace = kit.Trace([line[:-1] for line in traces])
-    counts = sum((collections.Counter(WINE_COUNTS[name]) for name in scenario.bound
-                  if DEVICES[name].family), collections.Counter())
+    counts = scenario.wine_counts()
     # A second pass, after the wait, when the first counted nothing.
     assert trace.finds == paths * (1 if counts else 2), context
     trace.expect(counts, 1 if counts else 0)
+
+    # The prefix was made bare: the launcher's import gave it the settings. Enable SDL off, which
+    # 8.0 needs to read hidraw at all; and, by the rule of Wine's development bus driver, which
+    # ignores a hidraw node whose first collection is a mouse or keyboard unless its ids'
+    # Devices key asks for hidraw, every receiver node let through that the bare prefix's
+    # registry would have hidden.
+    home = outcomes["homes"][scenario.root]
+    made, now = (read_registry(path) for path in guest.prefix_registries(home))
+    assert (now.get(WINEBUS, {}).get("enable sdl"), hidden_by_gate(now, scenario, gadgets)) == \
+        ("dword:00000000", [])
+    assert (made.get(WINEBUS, {}).get("enable sdl"), hidden_by_gate(made, scenario, gadgets)) == \
+        (None, hidden_by_gate({}, scenario, gadgets))
+
+
+# The bus driver's key in a prefix's system.reg, as read_registry gives it.
+WINEBUS = r"system\currentcontrolset\services\winebus"
+
+
+def read_registry(path):
+    """A Wine registry file's keys (lower case, one backslash between names, the current control
+    set by that name, where Wine 10 keeps it as ControlSet001) -> their values' names (lower
+    case) -> the value's text ("dword:00000001")."""
+    keys, values = {}, None
+    with open(path, encoding="utf-8", errors="replace") as text:
+        for line in text:
+            if line.startswith("["):
+                key = line[1:line.rindex("]")].replace("\\\\", "\\").lower()
+                values = keys.setdefault(re.sub(r"^system\\controlset001\\",
+                                                r"system\\currentcontrolset\\", key), {})
+            elif values is not None and line.startswith('"') and '"=' in line:
+                name, _, value = line[1:].rstrip("\n").partition('"=')
+                values[name.lower()] = value
+    return keys
+
+
+def hidden_by_gate(registry, scenario, gadgets):
+    """The receivers' gadget functions whose hidraw node Wine's development bus driver ignores
+    by that registry: a mouse or keyboard collection first, and no "Hidraw"=1 for the ids."""
+    return ["%s.hid.%d" % (name, number) for name in scenario.bound if DEVICES[name].family
+            for number, usages in enumerate(DEVICES[name].collections)
+            if usages[0] in ("mouse", "keyboard") and registry.get(
+                r"%s\devices\%04x/%04x" % (WINEBUS, gadgets[name].vendor, gadgets[name].product),
+                {}).get("hidraw") != "dword:00000001"]

@@ -6,8 +6,6 @@ outside any checkout, one per suite and package list, and reused by every clone.
 
 TAMSU_KIT_ZIP names the ZIP that scripts/kit.sh wrote."""
 
-import fcntl
-import hashlib
 import os
 import shutil
 import subprocess
@@ -17,35 +15,19 @@ import tempfile
 import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import debian_roots  # noqa: E402
 import kit_description as kd  # noqa: E402
 from e2e_support import started_tools  # noqa: E402
 
-MIRROR = "http://deb.debian.org/debian"
 # Suite -> its Debian release; minbase holds the shell the stand-in tools run with.
 SUITES = {"bullseye": 11, "bookworm": 12, "trixie": 13}
-DEBOOTSTRAP = ["debootstrap", "--variant=minbase"]
-CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
-                     "tamsu-pair-kit", "roots")
 
 
 def root_of(suite):
-    """The suite's root, made once per package list (the debootstrap command names it) and kept
-    in the cache; one maker at a time."""
-    key = hashlib.sha256(" ".join(DEBOOTSTRAP + [suite, MIRROR]).encode()).hexdigest()[:12]
-    root = os.path.join(CACHE, "%s-%s" % (suite, key))
-    os.makedirs(CACHE, exist_ok=True)
-    with open(root + ".lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if not os.path.isfile(os.path.join(root, "etc", "debian_version")):
-            staging = tempfile.mkdtemp(prefix=suite + ".", dir=CACHE)
-            made = subprocess.run(DEBOOTSTRAP + [suite, staging, MIRROR], capture_output=True,
-                                  text=True, stdin=subprocess.DEVNULL)
-            if made.returncode != 0:
-                shutil.rmtree(staging, ignore_errors=True)
-                pytest.fail("debootstrap %s failed: %s" % (suite, made.stdout[-600:]))
-            shutil.rmtree(root, ignore_errors=True)
-            os.rename(staging, root)
-    return root
+    try:
+        return debian_roots.root_of(suite)
+    except debian_roots.RootError as error:
+        pytest.fail(str(error))
 
 
 @pytest.fixture(scope="module")

@@ -469,14 +469,16 @@ TEST_F(WineFiles, WineRunsWhatItsLoadersOrWindowsSideCanRun)
     }
 }
 
-// Wine's system.reg text of the settings' keys, each name's case as given by upper.
+// Wine's system.reg text of the settings' keys, each name's case as given by upper, under the
+// control set as Wine 8.0 (CurrentControlSet) or later Wine (ControlSet001) keeps it.
 std::string Registry(bool upper, const std::string& sdl = "dword:00000000", size_t pairs = 99,
-                     const std::string& hidraw = "dword:00000001")
+                     const std::string& hidraw = "dword:00000001",
+                     const std::string& controlSet = "CurrentControlSet")
 {
     UsbDeviceId ids[kMaxReceiverUsbIds];
     const size_t count = ListReceiverUsbIds(ids, kMaxReceiverUsbIds);
-    const std::string bus = upper ? "SYSTEM\\\\CurrentControlSet\\\\Services\\\\WINEBUS"
-                                  : "System\\\\CurrentControlSet\\\\Services\\\\winebus";
+    const std::string bus =
+        "System\\\\" + controlSet + (upper ? "\\\\Services\\\\WINEBUS" : "\\\\Services\\\\winebus");
     std::string text = "WINE REGISTRY Version 2\n\n[" + bus + "] 1796855128\n#time=1dd\n" +
                        "\"Description\"=\"Wine HID bus driver\"\n\"" +
                        (upper ? "ENABLE SDL" : "Enable SDL") + "\"=" + sdl + "\n\n";
@@ -501,6 +503,10 @@ TEST_F(WineFiles, RegistryHoldsEverySettingOrNot)
     } cases[] = {
         {"as-imported", Registry(false), true},
         {"names-in-other-case", Registry(true), true},
+        {"wine-10-control-set",
+         Registry(false, "dword:00000000", 99, "dword:00000001", "ControlSet001"), true},
+        {"another-control-set",
+         Registry(false, "dword:00000000", 99, "dword:00000001", "ControlSet002"), false},
         // Past the first piece that is read: a megabyte of other keys first.
         {"after-a-megabyte", std::string(1 << 20, '\n') + Registry(false), true},
         {"sdl-on", Registry(false, "dword:00000001"), false},
