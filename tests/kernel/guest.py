@@ -118,12 +118,13 @@ def _libraries(program):
 
 # Runs a command in a root ("/": the host's own) in a mount namespace of its own, as root, with
 # HOME at the seat's user's home there, bound from the host's folder: /proc, /dev and a /tmp of
-# its own, and /home a tmpfs holding that home alone.
+# its own, and /home a tmpfs holding that home alone. The home is bound first (at /mnt), for
+# the tmpfs would hide a home that lies under /tmp or /home.
 IN_ROOT = """root=$1 home=$2 user_home=$3
 shift 3
-mount -t tmpfs tmpfs "$root/tmp" && mkdir "$root/tmp/home" &&
-    mount --bind "$home" "$root/tmp/home" && mount -t tmpfs tmpfs "$root/home" &&
-    mkdir -p "$root$user_home" && mount --move "$root/tmp/home" "$root$user_home" || exit 90
+mount --bind "$home" "$root/mnt" && mount -t tmpfs tmpfs "$root/tmp" &&
+    mount -t tmpfs tmpfs "$root/home" && mkdir -p "$root$user_home" &&
+    mount --move "$root/mnt" "$root$user_home" || exit 90
 if [ "$root" != / ]; then
     mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" || exit 90
 fi
