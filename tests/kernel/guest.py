@@ -1,7 +1,8 @@
 """The kernel stage's guest: a busybox initramfs holding the launcher with its loader and libc,
 a kit with stand-in tools, the kit's udev rule, the USB gadget, HID, virtio and 9p modules and
-the gadgets to make, booted once in QEMU with the host's root as a read-only 9p share; and each
-scenario's outcome, read back from the serial console."""
+the gadgets to make, booted once in QEMU with the host's root (and any other whose Wine a
+scenario runs) as a read-only 9p share; and each scenario's outcome, read back from the serial
+console."""
 
 import collections
 import contextlib
@@ -26,10 +27,9 @@ MODULES = ("usb-common", "usbcore", "udc-core", "configfs", "libcomposite", "usb
 # 2 GB. The roots the guest runs programs from are shares of the host's, read-only.
 QEMU = ("qemu-system-x86_64", "-accel", "tcg", "-smp", "1", "-m", "2048", "-nographic",
         "-no-reboot", "-nic", "none")
-# The host's own root, the chroot where the guest runs udev and, unless a scenario names another
-# root, Wine: the guest mounts root-TAG at /TAG (this one at /host), and each root's home-TAG
-# as the seat's user's home there.
-HOST_ROOT = "host"
+# Each root the guest runs programs from is shared as root-TAG, and the seat's user's home for
+# it as home-TAG; the guest mounts the host's own root ("host": udev, and Wine unless a scenario
+# names another root) at /host, another at /TAG.
 # The unprivileged user of the guest's chroot: the seat's active user. No account of the host's
 # may have the name or the number (build_initramfs checks).
 USER_ID = 4711

@@ -596,6 +596,15 @@ FAULTS = [
     Fault("wx-import-every-start", "launch/wine_prefix_linux.cpp",
           "        if (held)\n", "        if (false)\n",
           "the settings imported on every start, each waiting for Wine's services", "linux"),
+    Fault("wx-wine10-control-set-unread", "launch/wine_prefix_linux.cpp",
+          '"System\\\\\\\\ControlSet001\\\\\\\\"};', '"System\\\\\\\\CurrentControlSet\\\\\\\\"};',
+          "the settings looked for under CurrentControlSet alone: under Wine 10, which keeps them "
+          "in ControlSet001, imported again at every start", "linux"),
+    Fault("wx-any-control-set", "launch/wine_prefix_linux.cpp",
+          "strncasecmp(line + 1, controlSet, strlen(controlSet)) == 0",
+          "strncasecmp(line + 1, controlSet, 16) == 0",
+          "the control set's name compared in part: another control set's keys taken for the "
+          "current one's", "linux"),
     Fault("wx-last-pair-unchecked", "launch/wine_prefix_linux.cpp",
           "found == (uint64_t{1} << count) - 1", "found >= (uint64_t{1} << (count - 1)) - 1",
           "a registry without the last receiver pair's key taken as holding the settings", "linux"),
