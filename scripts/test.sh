@@ -30,6 +30,17 @@ fi
 
 LOGS=build/test-logs
 mkdir -p "$LOGS"
+
+# The Debian roots of the kernel stage (Debian 13's Wine) and of the scripts stage (the kit's
+# launcher on Debian 11, 12, 13) are made once per user, in minutes, mostly downloads: those
+# missing are made beside the first stages, and a stage that needs one waits for it
+# (tests/debian_roots.py). Needs root and debootstrap.
+ROOTS=()
+if [ -z "$ONLY" ] || [ "$ONLY" = kernel ]; then ROOTS+=(wine); fi
+if [ -z "$ONLY" ] || [ "$ONLY" = scripts ]; then ROOTS+=(kit); fi
+if [ ${#ROOTS[@]} -gt 0 ] && [ "$(id -u)" -eq 0 ] && ensure_packages debootstrap >/dev/null; then
+    /usr/bin/python3 -B tests/debian_roots.py "${ROOTS[@]}" >"$LOGS/roots.log" 2>&1 </dev/null &
+fi
 SUMMARY=()
 FAILED_STAGES=0
 
@@ -120,6 +131,7 @@ run_stage windows bash scripts/test-windows.sh
 run_stage kernel bash tests/kernel/run.sh
 run_stage scripts scripts
 
+wait # for the roots being made, had their stages not run
 echo "== summary"
 printf '%s\n' "${SUMMARY[@]}"
 [ "$FAILED_STAGES" -eq 0 ]

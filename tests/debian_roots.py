@@ -34,6 +34,13 @@ exit $status
 """
 
 
+# The roots the tests run programs in: the release kit's Linux launcher in each supported
+# Debian (suite -> release), and the kernel stage's Wine of Debian 13, as a user's plain install
+# brings it.
+KIT_SUITES = {"bullseye": 11, "bookworm": 12, "trixie": 13}
+WINE_10 = ("trixie", "i386", ("wine", "wine32:i386", "wine64"))
+
+
 class RootError(Exception):
     """debootstrap or the package installation failed."""
 
@@ -70,3 +77,15 @@ def _run(what, command):
     if done.returncode != 0:
         raise RootError("%s failed (exit %d): %s" % (what, done.returncode,
                                                      (done.stdout + done.stderr)[-600:]))
+
+
+if __name__ == "__main__":
+    # debian_roots.py [kit] [wine]: makes those roots that the cache lacks, so that a test run
+    # can have them made beside its first stages.
+    import sys
+    ROOTS = {"kit": [(suite,) for suite in KIT_SUITES], "wine": [WINE_10]}
+    try:
+        for made in [made for name in sys.argv[1:] for made in ROOTS[name]]:
+            print(root_of(*made), flush=True)
+    except RootError as error:
+        sys.exit(str(error))

@@ -147,7 +147,7 @@ WINE_ROOTS = {
     # first interface is one path instead of two.
     "host": WineRoot(None, False, {"sun-vendor": {}, "bk": {"bk24": 2}}),
     # Debian 13's Wine 10.0, as a user's plain install brings it.
-    "debian13": WineRoot(("trixie", "i386", ("wine", "wine32:i386", "wine64")), True, {}),
+    "debian13": WineRoot(debian_roots.WINE_10, True, {}),
 }
 # The Wine scenarios' kit in the guest's chroot, as Wine names the folder.
 WINE_KIT = r"Z:\run\tamsu\wine-kit"

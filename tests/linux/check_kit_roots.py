@@ -20,7 +20,7 @@ import kit_description as kd  # noqa: E402
 from e2e_support import started_tools  # noqa: E402
 
 # Suite -> its Debian release; minbase holds the shell the stand-in tools run with.
-SUITES = {"bullseye": 11, "bookworm": 12, "trixie": 13}
+SUITES = debian_roots.KIT_SUITES
 
 
 def root_of(suite):
