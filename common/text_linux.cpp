@@ -179,10 +179,10 @@ bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity)
             // A byte that is not UTF-8 \xHH; a C1 control, which is, \u00HH.
             const bool c1 = !rawByte && c >= 0x80;
             FormatBoundedW(quoted, 7, c1 ? L"\\u00" : L"\\x");
-            const size_t used = wcslen(quoted);
-            quoted[used] = L"0123456789abcdef"[byte >> 4 & 0xF];
-            quoted[used + 1] = L"0123456789abcdef"[byte & 0xF];
-            quoted[used + 2] = L'\0';
+            const size_t digits = wcslen(quoted);
+            quoted[digits] = L"0123456789abcdef"[byte >> 4 & 0xF];
+            quoted[digits + 1] = L"0123456789abcdef"[byte & 0xF];
+            quoted[digits + 2] = L'\0';
         }
         else if (c == L'\\')
         {

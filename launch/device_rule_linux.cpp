@@ -2,6 +2,7 @@
 
 #include "bounded_format.h"
 #include "error_output_linux.h"
+#include "file_linux.h"
 
 #include <cerrno>
 #include <climits>
@@ -35,28 +36,14 @@ RuleFile ReadRuleFile(const char* folder)
     char path[PATH_MAX];
     if (!FormatBoundedA(path, sizeof path, "%s/%s", folder, kDeviceRuleFileName))
         return RuleFile::kOther;
-    // A link is not followed (to another user's file, or /etc/shadow) and a FIFO not waited on.
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? RuleFile::kAbsent : RuleFile::kOther;
-    char own[kDeviceRuleBytes];
-    char held[kDeviceRuleBytes];
     struct stat status;
-    const bool regular =
-        fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && FormatDeviceRule(own, sizeof own);
-    // One byte past the own text tells a longer file from it.
-    const size_t wanted = regular ? strlen(own) + 1 : 0;
-    size_t used = 0;
-    while (used < wanted)
-    {
-        const ssize_t got = read(fd, held + used, wanted - used);
-        if (got <= 0)
-            break;
-        used += static_cast<size_t>(got);
-    }
-    close(fd);
-    return regular && used + 1 == wanted && memcmp(own, held, used) == 0 ? RuleFile::kOwn
-                                                                         : RuleFile::kOther;
+    if (lstat(path, &status) != 0 && errno == ENOENT)
+        return RuleFile::kAbsent;
+    // A link is not followed (to another user's file, or /etc/shadow) and a FIFO not waited on.
+    char own[kDeviceRuleBytes];
+    return FormatDeviceRule(own, sizeof own) && FileHoldsText(AT_FDCWD, path, own)
+               ? RuleFile::kOwn
+               : RuleFile::kOther;
 }
 
 } // namespace

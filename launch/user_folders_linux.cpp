@@ -1,6 +1,7 @@
 #include "user_folders_linux.h"
 
 #include "bounded_format.h"
+#include "file_linux.h"
 
 #include <cerrno>
 #include <climits>
@@ -73,45 +74,31 @@ bool PasswordFileHome(const char* passwordFile, uid_t uid, char* out, size_t cap
     const int fd = open(passwordFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    // name:password:uid:gid:comment:home:shell, one line each; a line longer than the piece
-    // (none is) is read in parts, none of which matches.
-    static char piece[8192];
-    size_t kept = 0;
-    bool found = false;
-    while (!found)
+    // name:password:uid:gid:comment:home:shell, one line each.
+    struct Search
     {
-        ssize_t length = read(fd, piece + kept, sizeof piece - kept - 1);
-        if (length < 0 || (length == 0 && kept == 0))
-            break;
-        if (length == 0)
+        uid_t uid;
+        char* out;
+        size_t capacity;
+    } search = {uid, out, capacity};
+    const auto isUsers = [](char* line, size_t, void* context)
+    {
+        const Search* search = static_cast<const Search*>(context);
+        char* fields[7] = {line};
+        size_t count = 1;
+        for (char* colon = line; count < 7 && (colon = strchr(colon, ':')) != nullptr; ++count)
         {
-            // The last line, without its line end.
-            piece[kept] = '\n';
-            length = 1;
+            *colon++ = '\0';
+            fields[count] = colon;
         }
-        const size_t end = kept + static_cast<size_t>(length);
-        piece[end] = '\0';
-        char* line = piece;
-        for (char* newline; !found && (newline = strchr(line, '\n')) != nullptr; line = newline + 1)
-        {
-            *newline = '\0';
-            char* fields[7] = {line};
-            size_t count = 1;
-            for (char* colon = line; count < 7 && (colon = strchr(colon, ':')) != nullptr; ++count)
-            {
-                *colon++ = '\0';
-                fields[count] = colon;
-            }
-            char* digitsEnd = nullptr;
-            found = count == 7 && fields[2][0] != '\0' &&
-                    strtoul(fields[2], &digitsEnd, 10) == uid && *digitsEnd == '\0' &&
-                    fields[5][0] == '/' && FormatBoundedA(out, capacity, "%s", fields[5]);
-        }
-        kept = found ? 0 : end - static_cast<size_t>(line - piece);
-        memmove(piece, line, kept == sizeof piece - 1 ? 0 : kept);
-        if (kept == sizeof piece - 1)
-            kept = 0;
-    }
+        char* digitsEnd = nullptr;
+        return count == 7 && fields[2][0] != '\0' &&
+               strtoul(fields[2], &digitsEnd, 10) == search->uid && *digitsEnd == '\0' &&
+               fields[5][0] == '/' &&
+               FormatBoundedA(search->out, search->capacity, "%s", fields[5]);
+    };
+    static char piece[8192];
+    const bool found = ReadLines(fd, piece, sizeof piece, isUsers, &search) == 1;
     close(fd);
     return found;
 }

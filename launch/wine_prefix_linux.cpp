@@ -3,6 +3,7 @@
 #include "bounded_format.h"
 #include "device_rules.h"
 #include "error_output_linux.h"
+#include "file_linux.h"
 #include "process_linux.h"
 #include "text_linux.h"
 #include "user_folders_linux.h"
@@ -139,33 +140,6 @@ int OpenPrefix(int kitFd, const char* prefix, bool* missing)
     return -1;
 }
 
-// Opens name in the folder at for reading when it is a regular file there (a link is not
-// followed, a FIFO does not block); else -1.
-int OpenRegularFileAt(int at, const char* name)
-{
-    const int fd = openat(at, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat status;
-    if (fd >= 0 && (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)))
-    {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// True when name in the folder at is a regular file that holds exactly text.
-bool FileHolds(int at, const char* name, const char* text)
-{
-    const int fd = OpenRegularFileAt(at, name);
-    if (fd < 0)
-        return false;
-    char held[kSettingsBytes + 1];
-    const ssize_t length = read(fd, held, sizeof held);
-    close(fd);
-    return length >= 0 && static_cast<size_t>(length) == strlen(text) &&
-           memcmp(held, text, static_cast<size_t>(length)) == 0;
-}
-
 // A new file name in the folder at, mode 0600, holding text: whatever had that name (a FIFO, a
 // link) is removed first, and the file made with O_EXCL, so that nothing else is written.
 bool WriteNewFile(int at, const char* name, const char* text)
@@ -201,16 +175,25 @@ size_t FormatSettingsKeys(char keys[][96], size_t capacity)
     return count + 1;
 }
 
-// One line of system.reg: a key's line ("[name] time") makes key the index of that key among
-// keys, or -1; a value's line of a key of the settings that holds its value sets its bit in
-// found.
-void ReadRegistryLine(const char* line, size_t length, const char keys[][96], size_t count,
-                      int* key, uint64_t* found)
+// What a read of system.reg found of the settings' keys (FormatSettingsKeys): the key the lines
+// being read belong to (its index, or -1), and a bit for each key whose value was there.
+struct RegistryScan
+{
+    char keys[kMaxReceiverUsbIds + 1][96];
+    size_t count;
+    int key;
+    uint64_t found;
+};
+
+// One line of system.reg: a key's line ("[name] time") makes the scan's key the index of that
+// key among its keys, or -1; a value's line of a key of the settings that holds its value sets
+// its bit in found.
+void ReadRegistryLine(const char* line, size_t length, RegistryScan* scan)
 {
     if (length > 0 && line[0] == '[')
     {
         const char* end = static_cast<const char*>(memchr(line, ']', length));
-        *key = -1;
+        scan->key = -1;
         // Wine 8.0 keeps the current control set under that name; later Wine makes the name a
         // link to ControlSet001 and writes the keys there.
         static const char* const kControlSets[] = {"System\\\\CurrentControlSet\\\\",
@@ -223,27 +206,27 @@ void ReadRegistryLine(const char* line, size_t length, const char keys[][96], si
                 name = line + 1 + strlen(controlSet);
         }
         // Every key of the settings lies under the bus's: thousands of others end here.
-        const size_t bus = strlen(keys[0]);
+        const size_t bus = strlen(scan->keys[0]);
         if (name == nullptr || end == nullptr || static_cast<size_t>(end - name) < bus ||
-            strncasecmp(name, keys[0], bus) != 0)
+            strncasecmp(name, scan->keys[0], bus) != 0)
             return;
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < scan->count; ++i)
         {
-            if (static_cast<size_t>(end - name) == strlen(keys[i]) &&
-                strncasecmp(name, keys[i], strlen(keys[i])) == 0)
-                *key = static_cast<int>(i);
+            if (static_cast<size_t>(end - name) == strlen(scan->keys[i]) &&
+                strncasecmp(name, scan->keys[i], strlen(scan->keys[i])) == 0)
+                scan->key = static_cast<int>(i);
         }
         return;
     }
-    if (*key < 0)
+    if (scan->key < 0)
         return;
     // The name without case, as the registry compares names; the value as Wine writes it.
-    const char* name = *key == 0 ? "\"Enable SDL\"=" : "\"Hidraw\"=";
-    const char* value = *key == 0 ? "dword:00000000" : "dword:00000001";
+    const char* name = scan->key == 0 ? "\"Enable SDL\"=" : "\"Hidraw\"=";
+    const char* value = scan->key == 0 ? "dword:00000000" : "dword:00000001";
     const size_t nameLength = strlen(name);
     if (length == nameLength + strlen(value) && strncasecmp(line, name, nameLength) == 0 &&
         memcmp(line + nameLength, value, strlen(value)) == 0)
-        *found |= uint64_t{1} << *key;
+        scan->found |= uint64_t{1} << scan->key;
 }
 
 // Brings the settings into the prefix: a wineserver already running the prefix ends first (its
@@ -305,7 +288,7 @@ bool ApplySettings(const char* wine, const char* prefix, int kitFd, char* const 
     int prefixFd = OpenPrefix(kitFd, prefix, &missing);
     if (prefixFd < 0 && !missing)
         return false;
-    if (prefixFd >= 0 && FileHolds(prefixFd, kSettingsFile, settings))
+    if (prefixFd >= 0 && FileHoldsText(prefixFd, kSettingsFile, settings))
     {
         const int registry = OpenRegularFileAt(prefixFd, kRegistryFile);
         const bool held = registry >= 0 && RegistryHoldsSettings(registry);
@@ -366,41 +349,18 @@ bool FormatWineSettings(char* out, size_t capacity)
 
 bool RegistryHoldsSettings(int fd)
 {
-    char keys[kMaxReceiverUsbIds + 1][96];
-    const size_t count = FormatSettingsKeys(keys, kMaxReceiverUsbIds + 1);
-    // Read in pieces: the file is a megabyte or two; a line longer than a piece (none of the
-    // settings' is) is dropped.
+    RegistryScan scan = {};
+    scan.count = FormatSettingsKeys(scan.keys, kMaxReceiverUsbIds + 1);
+    scan.key = -1;
+    // The file is a megabyte or two: read in pieces.
     static char piece[65536];
-    size_t kept = 0;
-    int key = -1;
-    uint64_t found = 0;
-    for (;;)
+    const auto note = [](char* line, size_t length, void* context)
     {
-        const ssize_t length = read(fd, piece + kept, sizeof piece - kept);
-        if (length < 0 && errno == EINTR)
-            continue;
-        if (length < 0)
-            return false;
-        const size_t end = kept + static_cast<size_t>(length);
-        size_t start = 0;
-        for (const char* newline; (newline = static_cast<const char*>(
-                                       memchr(piece + start, '\n', end - start))) != nullptr;)
-        {
-            ReadRegistryLine(piece + start, static_cast<size_t>(newline - piece) - start, keys,
-                             count, &key, &found);
-            start = static_cast<size_t>(newline - piece) + 1;
-        }
-        if (length == 0)
-        {
-            ReadRegistryLine(piece + start, end - start, keys, count, &key, &found);
-            break;
-        }
-        kept = end - start;
-        if (kept == sizeof piece)
-            kept = 0;
-        memmove(piece, piece + start, kept);
-    }
-    return count > 0 && found == (uint64_t{1} << count) - 1;
+        ReadRegistryLine(line, length, static_cast<RegistryScan*>(context));
+        return false;
+    };
+    return ReadLines(fd, piece, sizeof piece, note, &scan) == 0 && scan.count > 0 &&
+           scan.found == (uint64_t{1} << scan.count) - 1;
 }
 
 bool PrepareKitPrefix(const char* wine, const char* prefix, char* const variables[])

@@ -507,8 +507,12 @@ TEST_F(WineFiles, RegistryHoldsEverySettingOrNot)
          Registry(false, "dword:00000000", 99, "dword:00000001", "ControlSet001"), true},
         {"another-control-set",
          Registry(false, "dword:00000000", 99, "dword:00000001", "ControlSet002"), false},
-        // Past the first piece that is read: a megabyte of other keys first.
+        // Past the first piece that is read: a megabyte of other keys first; a line longer than
+        // a piece; the last line without its line end.
         {"after-a-megabyte", std::string(1 << 20, '\n') + Registry(false), true},
+        {"after-a-long-line", std::string(100000, 'x') + "\n" + Registry(false), true},
+        {"last-line-unended", Registry(false).substr(0, Registry(false).rfind("\n\n[System")),
+         true},
         {"sdl-on", Registry(false, "dword:00000001"), false},
         {"last-pair-missing", Registry(false, "dword:00000000", pairs - 1), false},
         {"hidraw-off", Registry(false, "dword:00000000", 99, "dword:00000000"), false},
