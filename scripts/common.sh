@@ -66,12 +66,13 @@ ensure_locales() {
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 # Packages of the native end-to-end tests: simulated devices, a virtual display with a notice
 # box to find and photograph, CJK glyphs, the test locales, namespaces for the access and fault
-# tests, ACLs on the device nodes of a test's own, Python with pytest for the kit's description,
+# tests, ACLs on the device nodes of a test's own, udev's rules folders that the access tests
+# bind their own over, Python with pytest for the kit's description,
 # the simulated sysfs trees and the cases, and for a kit's Windows tool 64-bit Wine (no i386
 # packages needed) and the cross compiler of its stand-in; the desktop entry's validator; and
 # for the release kit's Linux launcher the Debian roots it runs in, and unzip.
 NATIVE_TEST_PACKAGES=(umockdev xvfb xdotool zenity imagemagick fonts-wqy-microhei locales util-linux
-    acl python3 python3-pytest wine wine64 gcc-mingw-w64-x86-64-posix desktop-file-utils
+    acl udev python3 python3-pytest wine wine64 gcc-mingw-w64-x86-64-posix desktop-file-utils
     debootstrap unzip)
 # Packages of the kernel stage: the emulator, the guest's shell and tools, the host's test
 # runner, xz to unpack the kernel image once, and the udev that the guest runs from the host's

@@ -262,6 +262,9 @@ class Caller:
         self.udev = os.path.join(work, "udev")
         for folder in (self.bin, self.udev + "/etc", self.udev + "/lib"):
             os.makedirs(folder)
+        # The folders bound over must exist: the package udev brings them.
+        for folder in ("/etc/udev/rules.d", "/usr/lib/udev/rules.d"):
+            assert os.path.isdir(folder), "no %s to bind over: install the package udev" % folder
         self.kit = self.new_kit(os.path.join(work, "kit"))
         for name in self.LOGS[1:]:
             self.new_log(os.path.join(work, name))

@@ -426,11 +426,12 @@ def thirty_two_bit_tool(caller, folders, data_home):
 
 
 def root_home(caller, folders, data_home):
-    """A scratch layer over root's home, where a root run keeps its prefix."""
-    layers = [os.path.join(caller.work, part) for part in ("root-changes", "root-scratch")]
+    """An empty home of the test's own over root's, where a root run keeps its prefix: whatever
+    the machine's root holds stays out of sight."""
+    layers = [os.path.join(caller.work, part) for part in ("root-home", "root-changes", "root-scratch")]
     for layer in layers:
         os.mkdir(layer, 0o700)
-    return "lowerdir=/root,upperdir=%s,workdir=%s" % tuple(layers), "/root"
+    return "lowerdir=%s,upperdir=%s,workdir=%s" % tuple(layers), "/root"
 
 
 ROOT_DATA = "/root/.local/share/tamsu-pair-kit"
