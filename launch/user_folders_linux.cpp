@@ -102,3 +102,73 @@ bool PasswordFileHome(const char* passwordFile, uid_t uid, char* out, size_t cap
     close(fd);
     return found;
 }
+
+int OpenFolderAt(int at, const char* name, const char** why)
+{
+    const int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0)
+        return fd;
+    struct stat status;
+    if (fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+        *why = errno == ENOENT ? kFolderMissing : "cannot be read";
+    else if (S_ISLNK(status.st_mode))
+        *why = "is a symbolic link";
+    else
+        *why = S_ISDIR(status.st_mode) ? "cannot be opened" : "is not a folder";
+    return -1;
+}
+
+const char* OwnFolderFault(int fd)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return "cannot be read";
+    if (status.st_uid != geteuid())
+        return "belongs to another user";
+    // An ACL that lets others write shows in the group bits, which hold its mask.
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return "may be written by other users";
+    return nullptr;
+}
+
+const char* SharedFolderFault(int fd)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return "cannot be read";
+    if (status.st_uid != 0 && status.st_uid != geteuid())
+        return "belongs to another user";
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (status.st_mode & S_ISVTX) == 0)
+        return "may be changed by other users";
+    return nullptr;
+}
+
+int OpenCheckedFolder(const char* path, char* walked, size_t capacity, const char** why)
+{
+    char real[PATH_MAX];
+    FormatBoundedA(walked, capacity, "%s", path);
+    if (!MakeFolders(path) || realpath(path, real) == nullptr)
+    {
+        *why = "cannot be made";
+        return -1;
+    }
+    FormatBoundedA(walked, capacity, "/");
+    int fd = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    *why = fd < 0 ? "cannot be read" : SharedFolderFault(fd);
+    for (char* name = strtok(real, "/"); name != nullptr && *why == nullptr;
+         name = strtok(nullptr, "/"))
+    {
+        const size_t used = strlen(walked);
+        FormatBoundedA(walked + used, capacity - used, "%s%s", used > 1 ? "/" : "", name);
+        const int next = OpenFolderAt(fd, name, why);
+        close(fd);
+        fd = next;
+        if (fd >= 0)
+            *why = SharedFolderFault(fd);
+    }
+    if (*why == nullptr)
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}

@@ -23,3 +23,25 @@ bool PasswordFileHome(const char* passwordFile, uid_t uid, char* out, size_t cap
 // Makes each missing folder of the absolute path, mode 0700 as the XDG rules ask. False when one
 // cannot be made.
 bool MakeFolders(const char* path);
+
+// What OpenFolderAt says of a name that is not there.
+constexpr const char* kFolderMissing = "does not exist";
+
+// Opens name in the folder at when it is a real folder, not a link to one (nor waited on);
+// else -1 with why ("is a symbolic link", kFolderMissing, ...).
+int OpenFolderAt(int at, const char* name, const char** why);
+
+// Why the folder fd may not hold what is the user's alone (the user the launcher runs as):
+// another user owns it, or others may write it (group or world bits, an ACL's mask). nullptr
+// when it may.
+const char* OwnFolderFault(int fd);
+
+// Why another user could move a folder out of fd, or put another in its place: fd is neither
+// root's nor the user's, or others may write it (group or world) and it is not sticky. nullptr
+// when none can.
+const char* SharedFolderFault(int fd);
+
+// Opens the folder path (made when missing) by its real path, each folder from the root on
+// checked by SharedFolderFault: then no other user can swap it, or a folder on the way to it,
+// after the checks. -1 with why, and in walked the folder it names (cut to capacity).
+int OpenCheckedFolder(const char* path, char* walked, size_t capacity, const char** why);

@@ -27,8 +27,6 @@ namespace
 // The kit's folder in the user's data home, and the prefix in it.
 const char kKitDataFolder[] = "tamsu-pair-kit";
 const char kPrefixFolder[] = "wine";
-// What OpenFolderAt says of a name that is not there.
-const char kMissing[] = "does not exist";
 // The settings file: written in the kit's folder for the import, and kept in the prefix as the
 // record of what was brought in (written as a draft, then renamed over the old one).
 const char kSettingsFile[] = "tamsu-settings.reg";
@@ -45,82 +43,16 @@ void SayRefused(const char* path, const char* why)
     WritePathLine(STDERR_FILENO, "the kit's Wine prefix cannot be used: ", path, after);
 }
 
-// Opens name in the folder at when it is a real folder, not a link to one; else -1 with why.
-int OpenFolderAt(int at, const char* name, const char** why)
-{
-    const int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0)
-        return fd;
-    struct stat status;
-    if (fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
-        *why = errno == ENOENT ? kMissing : "cannot be read";
-    else if (S_ISLNK(status.st_mode))
-        *why = "is a symbolic link";
-    else
-        *why = S_ISDIR(status.st_mode) ? "cannot be opened" : "is not a folder";
-    return -1;
-}
-
-// Why the folder fd may not hold the kit's prefix of the user the launcher runs as, or nullptr.
-const char* OwnFolderFault(int fd)
-{
-    struct stat status;
-    if (fstat(fd, &status) != 0)
-        return "cannot be read";
-    if (status.st_uid != geteuid())
-        return "belongs to another user";
-    // An ACL that lets others write shows in the group bits, which hold its mask.
-    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-        return "may be written by other users";
-    return nullptr;
-}
-
-// Why another user could move a folder out of fd, or put another in its place: fd is neither
-// root's nor the user's, or others may write it and it is not sticky. nullptr when none can.
-const char* SharedFolderFault(int fd)
-{
-    struct stat status;
-    if (fstat(fd, &status) != 0)
-        return "cannot be read";
-    if (status.st_uid != 0 && status.st_uid != geteuid())
-        return "belongs to another user";
-    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (status.st_mode & S_ISVTX) == 0)
-        return "may be changed by other users";
-    return nullptr;
-}
-
-// Opens the data home (made when missing) by its real path, each folder from the root on
-// checked by SharedFolderFault: then no other user can swap the kit's folder, or one on the way
-// to it, after the checks, and the prefix's path that Wine is given names what was checked.
-// -1 after the line that names the folder and why.
+// The data home, each folder on its real path checked (OpenCheckedFolder): -1 after the line
+// that names the folder and why.
 int OpenDataHome(const char* path)
 {
-    char real[PATH_MAX];
-    if (!MakeFolders(path) || realpath(path, real) == nullptr)
-    {
-        SayRefused(path, "cannot be made");
-        return -1;
-    }
-    char walked[PATH_MAX] = "/";
-    int fd = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const char* why = fd < 0 ? "cannot be read" : SharedFolderFault(fd);
-    for (char* name = strtok(real, "/"); name != nullptr && why == nullptr;
-         name = strtok(nullptr, "/"))
-    {
-        const size_t used = strlen(walked);
-        FormatBoundedA(walked + used, sizeof walked - used, "%s%s", used > 1 ? "/" : "", name);
-        const int next = OpenFolderAt(fd, name, &why);
-        close(fd);
-        fd = next;
-        if (fd >= 0)
-            why = SharedFolderFault(fd);
-    }
-    if (why == nullptr)
-        return fd;
-    if (fd >= 0)
-        close(fd);
-    SayRefused(walked, why);
-    return -1;
+    char walked[PATH_MAX];
+    const char* why = nullptr;
+    const int fd = OpenCheckedFolder(path, walked, sizeof walked, &why);
+    if (fd < 0)
+        SayRefused(walked, why);
+    return fd;
 }
 
 // The kit's prefix in the kit's folder kitFd, checked as the user's own: its descriptor; -1 with
@@ -129,7 +61,7 @@ int OpenPrefix(int kitFd, const char* prefix, bool* missing)
 {
     const char* why = nullptr;
     const int fd = OpenFolderAt(kitFd, kPrefixFolder, &why);
-    *missing = why == kMissing;
+    *missing = why == kFolderMissing;
     if (fd >= 0)
         why = OwnFolderFault(fd);
     if (why == nullptr || *missing)

@@ -25,7 +25,8 @@ import faults as fault_list
 import operators
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-WORK = os.path.join(ROOT, "build", "mutation")
+# A run of its own elsewhere (TAMSU_MUTATION_WORK) leaves another run in progress alone.
+WORK = os.environ.get("TAMSU_MUTATION_WORK") or os.path.join(ROOT, "build", "mutation")
 
 
 def copy_of(platform):
