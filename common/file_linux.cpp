@@ -51,11 +51,14 @@ bool FileHoldsText(int at, const char* name, const char* text)
 int ReadLines(int fd, char* buffer, size_t size, bool (*line)(char* text, size_t length, void*),
               void* context)
 {
-    // One byte of the buffer is kept for the last line's terminator.
+    // A line of size - 1 bytes fits: its '\n', or the end of the file, gives way to the
+    // terminator. One that fills the buffer without its end is too long, and skipped to its end
+    // (a skipped line leaves nothing kept), so no part of it passes for a line of its own.
     size_t kept = 0;
+    bool skipping = false;
     for (;;)
     {
-        const ssize_t got = read(fd, buffer + kept, size - 1 - kept);
+        const ssize_t got = read(fd, buffer + kept, size - kept);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -67,17 +70,18 @@ int ReadLines(int fd, char* buffer, size_t size, bool (*line)(char* text, size_t
              start = static_cast<size_t>(newline - buffer) + 1)
         {
             *newline = '\0';
-            if (line(buffer + start, static_cast<size_t>(newline - buffer) - start, context))
+            if (!skipping &&
+                line(buffer + start, static_cast<size_t>(newline - buffer) - start, context))
                 return 1;
+            skipping = false;
         }
         if (got == 0)
         {
             buffer[end] = '\0';
             return end > start && line(buffer + start, end - start, context) ? 1 : 0;
         }
-        kept = end - start;
-        if (kept == size - 1)
-            kept = 0;
+        skipping = skipping || end - start == size;
+        kept = skipping ? 0 : end - start;
         memmove(buffer, buffer + start, kept);
     }
 }

@@ -12,7 +12,8 @@ int OpenRegularFileAt(int at, const char* name);
 bool FileHoldsText(int at, const char* name, const char* text);
 
 // Hands each line of fd to line, with context: terminated in place of its '\n' (the last one
-// also without one), with its length. Reads into buffer; a line longer than the buffer is
-// dropped. 1 as soon as line returns true, 0 at the end of the file, -1 when a read fails.
+// also without one), with its length. Reads into buffer: a line of up to size - 1 bytes is handed
+// on whole, a longer one not at all, nor any part of it. 1 as soon as line returns true, 0 at the
+// end of the file, -1 when a read fails.
 int ReadLines(int fd, char* buffer, size_t size, bool (*line)(char* text, size_t length, void*),
               void* context);

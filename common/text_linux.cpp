@@ -159,7 +159,10 @@ bool WideToUtf8(const wchar_t* text, char* out, size_t capacity)
 bool IsControlCharacter(wchar_t c)
 {
     const char32_t code = static_cast<char32_t>(c);
-    return code < 0x20 || (code >= 0x7F && code <= 0x9F) ||
+    // The bidi embeddings and overrides (U+202A..U+202E) and isolates (U+2066..U+2069) reorder
+    // what follows them: a path holding one reads otherwise than it runs.
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || (code >= 0x202A && code <= 0x202E) ||
+           (code >= 0x2066 && code <= 0x2069) ||
            (code >= kEscapeBase + 0x80 && code <= kEscapeBase + 0xFF);
 }
 
@@ -172,17 +175,19 @@ bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity)
     {
         const char32_t c = static_cast<char32_t>(*text);
         const bool rawByte = c >= kEscapeBase + 0x80 && c < kEscapeBase + 0x100;
-        const unsigned byte = rawByte ? c - kEscapeBase : c;
+        const unsigned code = rawByte ? c - kEscapeBase : c;
         wchar_t quoted[7] = {*text};
         if (IsControlCharacter(*text))
         {
-            // A byte that is not UTF-8 \xHH; a C1 control, which is, \u00HH.
-            const bool c1 = !rawByte && c >= 0x80;
-            FormatBoundedW(quoted, 7, c1 ? L"\\u00" : L"\\x");
-            const size_t digits = wcslen(quoted);
-            quoted[digits] = L"0123456789abcdef"[byte >> 4 & 0xF];
-            quoted[digits + 1] = L"0123456789abcdef"[byte & 0xF];
-            quoted[digits + 2] = L'\0';
+            // A byte that is not UTF-8, or a C0 control, \xHH; a character past ASCII, which
+            // is UTF-8, \uHHHH.
+            const bool unicode = !rawByte && c >= 0x80;
+            const int digits = unicode ? 4 : 2;
+            quoted[0] = L'\\';
+            quoted[1] = unicode ? L'u' : L'x';
+            for (int i = 0; i < digits; ++i)
+                quoted[2 + i] = L"0123456789abcdef"[code >> (4 * (digits - 1 - i)) & 0xF];
+            quoted[2 + digits] = L'\0';
         }
         else if (c == L'\\')
         {

@@ -17,14 +17,16 @@ bool Utf8ToWide(const char* bytes, wchar_t* out, size_t capacity);
 // cannot carry becomes U+FFFD. Never splits a character. Returns false when cut.
 bool WideToUtf8(const wchar_t* text, char* out, size_t capacity);
 
-// True for a character a terminal would act on (C0 controls, DEL, the C1 controls U+0080..U+009F)
-// and for a byte of a path that is not valid UTF-8, as Utf8ToWide holds it (U+DC80..U+DCFF).
+// True for a character a terminal would act on (C0 controls, DEL, the C1 controls U+0080..U+009F),
+// a bidi embedding, override or isolate (U+202A..U+202E, U+2066..U+2069), which would reorder
+// what a person reads, and a byte of a path that is not valid UTF-8, as Utf8ToWide holds it
+// (U+DC80..U+DCFF).
 bool IsControlCharacter(wchar_t c);
 
-// text as a person may safely read it on a terminal or in a box: each character a terminal would
-// act on (C0 controls and DEL as \xHH, the C1 controls U+0080..U+009F as \u00HH) and each byte of
-// a path that is not valid UTF-8 (U+DC80..U+DCFF) as \xHH, and a backslash as \\, so that the
-// form is one to one.
+// text as a person may safely read it on a terminal or in a box: each character IsControlCharacter
+// names (C0 controls and DEL as \xHH, the C1 controls and the bidi ones as \uHHHH) and each
+// byte of a path that is not valid UTF-8 (U+DC80..U+DCFF) as \xHH, and a backslash as \\, so
+// that the form is one to one.
 // Returns false when cut (always terminated).
 bool QuoteControlCharacters(const wchar_t* text, wchar_t* out, size_t capacity);
 

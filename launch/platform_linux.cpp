@@ -45,14 +45,17 @@ const char* MessageLocale()
     return "";
 }
 
-// A Windows program starts under Wine; with no Wine to be found, or one that cannot run a
-// program built for the tool's machine, the notice names the package.
+// A Windows program starts under Wine; with no Wine to be found (the notice also names the
+// folder of one refused as another user's doing), or one that cannot run a program built for
+// the tool's machine, the notice names the package.
 int StartWindowsTool(const char* tool, uint16_t machine, const char* kit)
 {
     char wine[PATH_MAX];
-    if (!FindWine(kDebianWine, getenv("PATH"), wine, sizeof wine))
+    char refused[PATH_MAX];
+    if (!FindWine(kDebianWine, getenv("PATH"), wine, sizeof wine, refused, sizeof refused))
     {
-        ShowNotice(WineNotice(SystemLanguageId()));
+        static wchar_t text[kAccessNoticeChars];
+        ShowNotice(WineNotice(SystemLanguageId(), refused, text, kAccessNoticeChars));
         return 1;
     }
     if (!WineRunsMachine(wine, machine))
@@ -127,17 +130,33 @@ int StartTool(const ToolTarget&, const wchar_t* toolPath)
         return 1;
     }
     // As a double-click in a file manager does: names the tool opens by a relative path are the
-    // kit's, never those of whatever folder the caller stood in. Whether it started is not
-    // examined, as on Windows.
+    // kit's, never those of whatever folder the caller stood in. A tool that cannot start is
+    // said in one line: a click that starts nothing and says nothing leaves the user guessing.
     if (chdir(kitBytes) != 0)
-        return 0;
-    const uint16_t machine = WindowsProgramMachine(path);
-    if (machine != 0)
-        return StartWindowsTool(path, machine, kitBytes);
+    {
+        WritePathLine(STDERR_FILENO, "the kit's folder ", kitBytes,
+                      " cannot be entered; the tool does not start\n");
+        return 1;
+    }
+    const int machine = WindowsProgramMachine(path);
+    if (machine > 0)
+        return StartWindowsTool(path, static_cast<uint16_t>(machine), kitBytes);
+    if (machine == 0)
+    {
+        WritePathLine(STDERR_FILENO, "the tool ", path,
+                      " is a Windows program built for no processor (machine 0); it does not "
+                      "start\n");
+        return 1;
+    }
     char* const arguments[] = {path, nullptr};
     pid_t child;
-    SpawnProcess(&child, path, arguments, environ, true);
-    return 0;
+    const int error = SpawnProcess(&child, path, arguments, environ, true);
+    if (error == 0)
+        return 0;
+    char after[160];
+    FormatBoundedA(after, sizeof after, " cannot be started: %s\n", strerror(error));
+    WritePathLine(STDERR_FILENO, "the tool ", path, after);
+    return 1;
 }
 
 uint16_t SystemLanguageId()

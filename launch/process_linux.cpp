@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <initializer_list>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -147,6 +149,26 @@ int RunProcess(const char* path, char* const arguments[], char* const environmen
         !WaitForProcess(child, &ended))
         return -1;
     return ended.si_code == CLD_EXITED ? ended.si_status : -1;
+}
+
+bool EndProcess(pid_t child, unsigned graceMilliseconds)
+{
+    // Its own end first, then asked to end, then made to: a hung child never holds the launcher.
+    constexpr unsigned kPollMilliseconds = 50;
+    for (const int ending : {0, SIGTERM, SIGKILL})
+    {
+        if (ending != 0)
+            kill(child, ending);
+        for (unsigned waited = 0; waited < graceMilliseconds; waited += kPollMilliseconds)
+        {
+            const pid_t ended = waitpid(child, nullptr, WNOHANG);
+            if (ended != 0)
+                return ended == child;
+            const timespec pause{0, kPollMilliseconds * 1000000L};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    return false;
 }
 
 bool EnvironmentWith(char* const variables[], char* out[], size_t capacity)

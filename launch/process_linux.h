@@ -25,6 +25,10 @@ int SpawnProcess(pid_t* child, const char* path, char* const arguments[], char* 
 // when it could not start or did not exit.
 int RunProcess(const char* path, char* const arguments[], char* const environment[]);
 
+// Ends child, a process this one started, in bounded time: waits graceMilliseconds for it to end
+// by itself, then as long again after SIGTERM, then after SIGKILL. True once it has been reaped.
+bool EndProcess(pid_t child, unsigned graceMilliseconds);
+
 // Room for the environment handed to a child: the caller's variables and the launcher's own.
 constexpr size_t kEnvironmentEntries = 1024;
 

@@ -13,14 +13,16 @@ namespace
 
 // The commands when the kit's rules file is the launcher's own: a copy only root can read or
 // change, installed only when it holds the launcher's text, whatever the kit's file has become
-// since the notice (another text, a link to /etc/shadow, a FIFO). udev reads only *.rules files,
-// so the copy does nothing until then. %s: the kit's file as a shell word, the text's SHA-256,
-// kReload.
+// since the notice (another text, a link to /etc/shadow or /dev/zero, a FIFO): one read of at
+// most 64 KiB that does not wait, into a draft made anew. udev reads only *.rules files, so the
+// draft does nothing until then. %s: the kit's file as a shell word, the text's SHA-256, kReload.
 const wchar_t kInstallCommands[] =
-    L"cd /etc/udev/rules.d &&\n"
-    L"install -m 0600 %s tamsu-receivers.new &&\n"
+    L"cd /etc/udev/rules.d && rm -f tamsu-receivers.new &&\n"
+    L"(umask 077 && dd if=%s of=tamsu-receivers.new bs=65536 count=1 iflag=nonblock "
+    L"status=none) &&\n"
     L"echo '%s  tamsu-receivers.new' | sha256sum -c &&\n"
     L"chmod 0644 tamsu-receivers.new && mv tamsu-receivers.new 70-tamsu-receivers.rules\n%s";
+static_assert(kDeviceRuleBytes <= 65536, "the copy's one read holds the whole rule");
 // Otherwise the launcher's own text (%s, which ends in a line end) in a here-document, renamed
 // into place so that nothing is written through a link of the rule's name; then kReload.
 const wchar_t kWriteCommands[] =
@@ -57,12 +59,17 @@ const wchar_t kEnglishSeat[] =
     L"Sign in at the computer itself (not over ssh, and not while another user is signed in at "
     L"its screen), or plug the receiver in again.";
 
+// %s: kChineseWineRefused or kEnglishWineRefused, or nothing.
 const wchar_t kChineseWine[] = L"此接收器的配对工具是 Windows 程序，在 Linux 上需要 Wine 才能运行，"
-                               L"但没有找到 Wine。\n\n请管理员安装 wine 软件包，然后重新运行。";
+                               L"但没有找到 Wine%s。\n\n请管理员安装 wine 软件包，然后重新运行。";
 const wchar_t kEnglishWine[] =
     L"The pairing tool for this receiver is a Windows program, which Linux runs with Wine, and "
-    L"Wine was not found.\n\nAn administrator installs the package wine; then run the launcher "
+    L"Wine was not found%s.\n\nAn administrator installs the package wine; then run the launcher "
     L"again.";
+// %s: the folder of the wine refused.
+const wchar_t kChineseWineRefused[] = L"（不使用 %s 中的 wine：其他用户可能把它放在那里）";
+const wchar_t kEnglishWineRefused[] =
+    L" (the wine in %s is not used: another user may have put it there)";
 
 const wchar_t kChineseWine32[] =
     L"此接收器的配对工具是 32 位 Windows 程序，而已安装的 Wine 只能运行 64 位程序。\n\n"
@@ -106,7 +113,7 @@ bool QuoteForShell(const wchar_t* path, wchar_t* out, size_t capacity)
     put(controls ? L"\"$(printf '" : L"'");
     for (const wchar_t* c = path; *c != L'\0'; ++c)
     {
-        wchar_t piece[9] = {*c};
+        wchar_t piece[13] = {*c};
         if (*c == L'\'')
         {
             wcscpy(piece, L"'\\''");
@@ -117,17 +124,17 @@ bool QuoteForShell(const wchar_t* path, wchar_t* out, size_t capacity)
         }
         else if (controls && IsControlCharacter(*c))
         {
-            // Its UTF-8 bytes: a C1 control's are C2 and its own value, any other's its value.
-            const bool c1 = *c >= 0x80 && *c <= 0x9F;
-            const unsigned bytes[2] = {c1 ? 0xC2u : static_cast<unsigned>(*c) & 0xFF,
-                                       static_cast<unsigned>(*c)};
-            const int count = c1 ? 2 : 1;
-            for (int i = 0; i < count; ++i)
+            // Its UTF-8 bytes (a byte that is not UTF-8 stands for itself), each \ooo.
+            const wchar_t one[] = {*c, L'\0'};
+            char bytes[4] = {};
+            WideToUtf8(one, bytes, sizeof bytes);
+            for (int i = 0; i < 3 && bytes[i] != '\0'; ++i)
             {
+                const unsigned byte = static_cast<unsigned char>(bytes[i]);
                 piece[4 * i] = L'\\';
-                piece[4 * i + 1] = L'0' + (bytes[i] >> 6);
-                piece[4 * i + 2] = L'0' + ((bytes[i] >> 3) & 7);
-                piece[4 * i + 3] = L'0' + (bytes[i] & 7);
+                piece[4 * i + 1] = L'0' + (byte >> 6);
+                piece[4 * i + 2] = L'0' + ((byte >> 3) & 7);
+                piece[4 * i + 3] = L'0' + (byte & 7);
             }
         }
         put(piece);
@@ -137,7 +144,7 @@ bool QuoteForShell(const wchar_t* path, wchar_t* out, size_t capacity)
     return whole;
 }
 
-// The node's path as a person may read it, in a static buffer.
+// The node's path (or a folder's) as a person may read it, in a static buffer.
 const wchar_t* VisibleNode(const char* node)
 {
     static wchar_t wide[kUtf8PathBytes];
@@ -189,10 +196,15 @@ NoticeText SeatNotice(uint16_t languageId, const char* node, wchar_t* text, size
     return {chinese ? L"提示" : L"Tips", text};
 }
 
-NoticeText WineNotice(uint16_t languageId)
+NoticeText WineNotice(uint16_t languageId, const char* refused, wchar_t* text, size_t capacity)
 {
     const bool chinese = languageId == kLangChineseSimplified;
-    return {chinese ? L"提示" : L"Tips", chinese ? kChineseWine : kEnglishWine};
+    wchar_t why[kUtf8PathBytes * 4 + 64] = L"";
+    if (refused[0] != '\0')
+        FormatBoundedW(why, sizeof why / sizeof *why,
+                       chinese ? kChineseWineRefused : kEnglishWineRefused, VisibleNode(refused));
+    FormatBoundedW(text, capacity, chinese ? kChineseWine : kEnglishWine, why);
+    return {chinese ? L"提示" : L"Tips", text};
 }
 
 NoticeText WineMachineNotice(uint16_t languageId, bool thirtyTwoBit)

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 // Room for a notice with the whole rule and any kit path and node (each character of which may
-// take eight in the commands' quotes, four in the text's).
+// take twelve in the commands' quotes, six in the text's).
 constexpr size_t kAccessNoticeChars = 8192;
 
 // The notice in the run's language (Chinese for 0x0804, as the others), its text formatted into
@@ -27,9 +27,10 @@ NoticeText AccessNotice(uint16_t languageId, const wchar_t* kit, bool kitRuleIsO
 // the rule opens it only to the user at the computer's own screen. No commands.
 NoticeText SeatNotice(uint16_t languageId, const char* node, wchar_t* text, size_t capacity);
 
-// The notice in the run's language when the tool is a Windows program and no Wine was found:
-// it names the package to install.
-NoticeText WineNotice(uint16_t languageId);
+// The notice in the run's language when the tool is a Windows program and no Wine was found,
+// its text formatted into text: it names the package to install, and the folder of a wine
+// refused (refused, when not empty) as another user could have put it there.
+NoticeText WineNotice(uint16_t languageId, const char* refused, wchar_t* text, size_t capacity);
 
 // The notice in the run's language when the tool is a Windows program that the Wine found cannot
 // run: a 32-bit one (thirtyTwoBit) with a Wine of 64-bit programs alone, or the other way round.

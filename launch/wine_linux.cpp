@@ -4,6 +4,7 @@
 #include "error_output_linux.h"
 #include "process_linux.h"
 #include "text_linux.h"
+#include "user_folders_linux.h"
 #include "windows_program_linux.h"
 #include "wine_prefix_linux.h"
 #include "zenity_linux.h"
@@ -63,12 +64,67 @@ bool RegularFileAt(const char* folder, const char* name)
            S_ISREG(status.st_mode);
 }
 
+// Whether no other user can have put the program at path there, nor change it: each folder of
+// its real path (into real) from the root is root's or the user's and not writable by others
+// unless sticky, as /tmp (SharedFolderFault), and the program itself is root's or the user's and
+// writable by no one else. A link's own folder does not count: the real path is what runs.
+bool IsTrustedProgram(const char* path, char (&real)[PATH_MAX])
+{
+    char walked[PATH_MAX];
+    if (realpath(path, real) == nullptr || !FormatBoundedA(walked, sizeof walked, "%s", real))
+        return false;
+    int fd = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool trusted = fd >= 0 && SharedFolderFault(fd) == nullptr;
+    char* name = walked + 1;
+    for (char* slash; trusted && (slash = strchr(name, '/')) != nullptr; name = slash + 1)
+    {
+        *slash = '\0';
+        const char* why;
+        const int next = OpenFolderAt(fd, name, &why);
+        close(fd);
+        fd = next;
+        trusted = fd >= 0 && SharedFolderFault(fd) == nullptr;
+    }
+    struct stat status;
+    trusted = trusted && fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+              (status.st_uid == 0 || status.st_uid == geteuid()) &&
+              (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    if (fd >= 0)
+        close(fd);
+    return trusted;
+}
+
+// Whether path is a Wine to use: then out holds its real path, the one checked. A wine that
+// another user could have put there is refused, and the first one refused names its folder in
+// refused (when given).
+bool UsableWine(const char* path, char* out, size_t capacity, char* refused, size_t refusedCapacity)
+{
+    if (!IsExecutableFile(path))
+        return false;
+    // The wineserver beside it runs as the caller too: it is held to the same rule.
+    char real[PATH_MAX];
+    char server[PATH_MAX];
+    char serverReal[PATH_MAX];
+    if (IsTrustedProgram(path, real) && FormatBoundedA(server, sizeof server, "%s", real) &&
+        FormatBoundedA(strrchr(server, '/') + 1,
+                       sizeof server - (strrchr(server, '/') + 1 - server), "wineserver") &&
+        IsTrustedProgram(server, serverReal))
+        return FormatBoundedA(out, capacity, "%s", real);
+    if (refused != nullptr && refused[0] == '\0' &&
+        FormatBoundedA(refused, refusedCapacity, "%s", path))
+        *strrchr(refused, '/') = '\0';
+    return false;
+}
+
 } // namespace
 
-bool FindWine(const char* preferred, const char* searchPath, char* out, size_t capacity)
+bool FindWine(const char* preferred, const char* searchPath, char* out, size_t capacity,
+              char* refused, size_t refusedCapacity)
 {
-    if (IsExecutableFile(preferred))
-        return FormatBoundedA(out, capacity, "%s", preferred);
+    if (refused != nullptr)
+        refused[0] = '\0';
+    if (UsableWine(preferred, out, capacity, refused, refusedCapacity))
+        return true;
     // An empty or relative entry would find a program in whatever folder the caller stood in.
     for (const char* entry = searchPath; entry != nullptr && *entry != '\0';)
     {
@@ -79,7 +135,9 @@ bool FindWine(const char* preferred, const char* searchPath, char* out, size_t c
         {
             memcpy(folder, entry, length);
             folder[length] = '\0';
-            if (FormatBoundedA(out, capacity, "%s/wine", folder) && IsExecutableFile(out))
+            char wine[PATH_MAX];
+            if (FormatBoundedA(wine, sizeof wine, "%s/wine", folder) &&
+                UsableWine(wine, out, capacity, refused, refusedCapacity))
                 return true;
         }
         entry = *end == ':' ? end + 1 : end;

@@ -8,10 +8,15 @@
 // Debian's Wine, tried before the caller's PATH.
 constexpr const char* kDebianWine = "/usr/bin/wine";
 
-// Wine's program: preferred when it is an executable regular file, otherwise the first
-// executable regular file named "wine" in an absolute entry of searchPath (PATH's form; may be
-// null). False when there is none, or its path does not fit capacity.
-bool FindWine(const char* preferred, const char* searchPath, char* out, size_t capacity);
+// Wine's program, by its real path: preferred when it is an executable regular file, otherwise
+// the first executable regular file named "wine" in an absolute entry of searchPath (PATH's
+// form; may be null); either only when no other user can have put it there, for it runs as the
+// caller: it root's or the caller's and writable by no one else, and each folder on its real path
+// root's or the caller's and writable by no one else unless sticky. False when there is none, or
+// its path does not fit capacity; the folder of the first wine refused goes into refused when given
+// (empty when none was).
+bool FindWine(const char* preferred, const char* searchPath, char* out, size_t capacity,
+              char* refused = nullptr, size_t refusedCapacity = 0);
 
 // Whether wine (as FindWine gave it) can run a Windows program built for machine (the PE
 // header's Machine), told from its files without running it, since Wine itself exits 0 when it

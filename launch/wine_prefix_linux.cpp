@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/file.h>
@@ -243,6 +244,35 @@ bool ApplySettings(const char* wine, const char* prefix, int kitFd, char* const 
     return false;
 }
 
+// Waits for the lock on the kit's folder (kitFd) that another launcher holds, ten minutes at
+// most (the slowest first start measured, in an emulated machine, took over three), for that one
+// may hang: false after the line that says what it waited for.
+bool WaitForLock(int kitFd, const char* prefix)
+{
+    unsigned seconds = 600;
+    // A test setting, read nowhere else: the tests' hung launcher cannot take ten minutes of
+    // each run, and no clock namespace shortens a real wait. It only ever shortens this one.
+    const char* test = getenv("TAMSU_TEST_LOCK_WAIT_SECONDS");
+    const unsigned long shorter = test != nullptr ? strtoul(test, nullptr, 10) : 0;
+    if (shorter > 0 && shorter < seconds)
+        seconds = static_cast<unsigned>(shorter);
+    constexpr unsigned kPollsPerSecond = 5;
+    for (unsigned polls = seconds * kPollsPerSecond; polls > 0; --polls)
+    {
+        const timespec pause{0, 1000000000L / kPollsPerSecond};
+        nanosleep(&pause, nullptr);
+        if (flock(kitFd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+    }
+    char after[160];
+    FormatBoundedA(after, sizeof after,
+                   " was still being prepared by another launcher after %u seconds; the tool "
+                   "does not start\n",
+                   seconds);
+    WritePathLine(STDERR_FILENO, "the kit's Wine prefix ", prefix, after);
+    return false;
+}
+
 } // namespace
 
 bool LocateKitPrefix(char* prefix, size_t prefixCapacity, char* home, size_t homeCapacity)
@@ -328,7 +358,7 @@ bool PrepareKitPrefix(const char* wine, const char* prefix, char* const variable
     if (!locked && errno == EWOULDBLOCK)
     {
         ShowPreparingProgress();
-        locked = flock(kitFd, LOCK_EX) == 0;
+        locked = WaitForLock(kitFd, prefix);
     }
     const bool prepared = locked && ApplySettings(wine, prefix, kitFd, variables);
     close(kitFd);

@@ -18,9 +18,10 @@ bool FormatWineSettings(char* out, size_t capacity);
 bool RegistryHoldsSettings(int fd);
 
 // Makes the prefix (WINEPREFIX=prefix among variables, with whatever else Wine needs for the
-// user, null-terminated) hold the settings, one launcher at a time, with wine (wineserver beside
-// it). Uses the kit's folder and the prefix only when each is a real folder of the user's that
-// no one else may write, on a path no other user may change, and works from their descriptors
-// once checked. False after one line on standard error that names the folder and why, or says
-// that the settings could not be brought in.
+// user, null-terminated) hold the settings, one launcher at a time (another one's waited for ten
+// minutes at most), with wine (wineserver beside it). Uses the kit's folder and the prefix only
+// when each is a real folder of the user's that no one else may write, on a path no other user may
+// change, and works from their descriptors once checked. False after one line on standard error
+// that names the folder and why, or says that the settings could not be brought in or what was
+// waited for.
 bool PrepareKitPrefix(const char* wine, const char* prefix, char* const variables[]);

@@ -6,11 +6,9 @@
 #include "run_text_linux.h"
 #include "text_linux.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <initializer_list>
-#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -26,6 +24,8 @@ const char kZenityPath[] = "/usr/bin/zenity";
 pid_t g_progressZenity = -1;
 int g_progressInput = -1;
 unsigned long g_dwProgressShown;
+// How long the box has to close by itself, and again after it is asked to.
+constexpr unsigned kProgressGraceMilliseconds = 2000;
 
 bool HasDisplay()
 {
@@ -94,11 +94,10 @@ void EndPreparingProgress()
 {
     if (g_progressInput < 0)
         return;
-    // zenity ends when its input does.
+    // zenity ends when its input does, at once; one that lingers (a hung display, a box that
+    // never closes) is ended, so that the launcher still exits.
     close(g_progressInput);
     g_progressInput = -1;
-    while (waitpid(g_progressZenity, nullptr, 0) < 0 && errno == EINTR)
-    {
-    }
+    EndProcess(g_progressZenity, kProgressGraceMilliseconds);
     g_progressZenity = -1;
 }

@@ -12,5 +12,5 @@ bool ShowZenityNotice(const char* caption, const char* text);
 // no display one line on standard error. Shown once per run; a second call does nothing.
 void ShowPreparingProgress();
 
-// Closes the progress box, if one is shown, and waits for zenity to end.
+// Closes the progress box, if one is shown, and waits a few seconds at most for zenity to end.
 void EndPreparingProgress();

@@ -91,6 +91,22 @@ WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-i686-posix googletest xvfb xdo
 # machines; wine32 runs it there and in the win32 prefix.
 WINE_PACKAGES=(wine wine32:i386 wine64 fonts-wine libxrender1:i386)
 
+# Whether this machine's kernel runs 32-bit x86 programs. Some virtual machines' kernels run
+# none ("Exec format error"), and then Wine's 32-bit loader cannot start: nothing of the 32-bit
+# launcher can run under Wine there. Told by running a 91-byte i386 program that only exits 0,
+# from the build folder (/tmp may be mounted noexec).
+host_runs_i386() {
+    local probe status=0
+    mkdir -p "$TAMSU_ROOT/build"
+    probe=$(mktemp -p "$TAMSU_ROOT/build" i386-probe.XXXXXX) || return 1
+    printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0'\
+'\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10'\
+'\133\0\0\0\133\0\0\0\5\0\0\0\0\20\0\0\61\333\61\300\100\315\200' >"$probe" &&
+        chmod 700 "$probe" && "$probe" 2>/dev/null || status=1
+    rm -f "$probe"
+    return "$status"
+}
+
 # Installs what the Windows build and its tests under Wine need (i386 packages included).
 ensure_windows_packages() {
     if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -81,6 +81,10 @@ run_stage() {
     local line
     line=$(printf '%-11s %4s %-10s %3s failed, %5s s' "$name:" "$total" "$unit," "$failed" \
         "$seconds")
+    # A stage that had to leave its tests under Wine out says so here too.
+    if grep -q '^[a-z]* stage: .*left out' "$log"; then
+        line+="  (tests under Wine left out: this kernel runs no 32-bit x86 program)"
+    fi
     if [ "$status" -ne 0 ]; then
         # A stage that cannot run says why in one line ("kernel stage failed: ...").
         local reason

@@ -88,6 +88,9 @@ WINE_NOTICES = {
              "Wine (on Debian and Ubuntu, as root: dpkg --add-architecture i386 && apt-get update "
              "&& apt-get install wine32:i386); then run the launcher again."),
 }
+# No Wine but one that another user could have put on PATH, in the folder %s.
+WINE_NOTICES["en-refused"] = ("Tips", WINE_NOTICES["en"][1].replace(" found.", " found (the wine in "
+                              "%s is not used: another user may have put it there)."))
 # The progress shown while the kit's Wine prefix is prepared: language -> (caption, text).
 PREPARING = {
     "zh": ("\u63d0\u793a", "正在为首次启动准备配对工具的 Wine 环境，请稍候……"),
@@ -100,7 +103,8 @@ DEVICE_RULE_FILE = "70-tamsu-receivers.rules"
 _RENAMED = "chmod 0644 tamsu-receivers.new && mv tamsu-receivers.new %s\n" % DEVICE_RULE_FILE
 _RELOAD = "udevadm control --reload\nudevadm trigger --action=change --subsystem-match=hidraw"
 ACCESS_COMMANDS = {
-    "install": "cd /etc/udev/rules.d &&\ninstall -m 0600 %(word)s tamsu-receivers.new &&\n"
+    "install": "cd /etc/udev/rules.d && rm -f tamsu-receivers.new &&\n(umask 077 && dd if=%(word)s "
+               "of=tamsu-receivers.new bs=65536 count=1 iflag=nonblock status=none) &&\n"
                "echo '%(sha)s  tamsu-receivers.new' | sha256sum -c &&\n" + _RENAMED + _RELOAD,
     "write": "cd /etc/udev/rules.d && cat >tamsu-receivers.new <<'EOF' &&\n%(rule)sEOF\n" + _RENAMED
              + _RELOAD,
@@ -116,10 +120,17 @@ def access_notice(kind, language, rule, **fields):
 
 
 def visible(path):
-    """path as a notice names it in its text: control characters and bytes that are not UTF-8
-    (os.fsdecode's U+DC80..U+DCFF) written \\xHH, a backslash doubled."""
-    return "".join("\\x%02x" % (ord(c) & 0xFF) if ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F
-                   or 0xDC80 <= ord(c) <= 0xDCFF else c * (1 + (c == "\\")) for c in path)
+    """path as a notice names it in its text: C0 controls, DEL and bytes that are not UTF-8
+    (os.fsdecode's U+DC80..U+DCFF) written \\xHH, C1 controls and bidi embeddings, overrides and
+    isolates \\uHHHH, a backslash doubled."""
+    def shown(c):
+        code = ord(c)
+        if code < 0x20 or code == 0x7F or 0xDC80 <= code <= 0xDCFF:
+            return "\\x%02x" % (code & 0xFF)
+        if 0x80 <= code <= 0x9F or 0x202A <= code <= 0x202E or 0x2066 <= code <= 0x2069:
+            return "\\u%04x" % code
+        return c * (1 + (c == "\\"))
+    return "".join(map(shown, path))
 
 
 # Language -> (locale, Windows language identifier).

@@ -131,6 +131,10 @@ SCENARIOS = [
     Scenario("wine10-sun", ["sun-vendor", "mouse"], "Sun", kind="wine", root="debian13"),
     Scenario("wine10-bk", ["bk", "keyboard"], "Bk", kind="wine", root="debian13"),
 ]
+# On a machine whose kernel runs no 32-bit x86 program the host cannot make the 32-bit prefixes
+# the guest's Wine runs in: tests/kernel/run.sh says so, and the Wine scenarios are left out.
+if os.environ.get("TAMSU_KERNEL_WINE") == "off":
+    SCENARIOS = [s for s in SCENARIOS if s.kind != "wine"]
 # Wine's bus driver's own virtual mouse and keyboard, in every prefix.
 WINE_OWN = ["hid#vid_845e&pid_0001", "hid#vid_845e&pid_0002"]
 
@@ -187,7 +191,12 @@ def outcomes(request):
                 debian = WINE_ROOTS[tag].debian
                 roots[tag] = (debian_roots.root_of(*debian) if debian else "/",
                               os.path.join(os.environ["TAMSU_WINE_HOME"], tag))
-                versions[tag] = homes.enter_context(guest.wine_home(roots[tag][1], roots[tag][0]))
+                if WINE_SCENARIOS:
+                    versions[tag] = homes.enter_context(guest.wine_home(*roots[tag][::-1]))
+                else:  # the seat's user's home alone
+                    os.makedirs(roots[tag][1], exist_ok=True)
+                    os.chown(roots[tag][1], guest.USER_ID, guest.USER_ID)
+                    versions[tag] = "no Wine"
             text, ready, done = guest.boot(os.environ["TAMSU_KERNEL_IMAGE"], initramfs, roots,
                                            os.path.join(work, "console.log"), COME_UP_SECONDS,
                                            FINISH_SECONDS)

@@ -2,6 +2,7 @@
 what it did: its trace, its other lines and the stand-ins' log. CTest hands over the launcher
 (TAMSU_LAUNCHER) and the folder for photographs (TAMSU_ARTEFACTS)."""
 
+import errno
 import fcntl
 import fnmatch
 import os
@@ -224,7 +225,7 @@ def run_isolated(*args, **kwargs):
 UNPRIVILEGED = """mount -t overlay overlay -o "lowerdir=$1:/usr/bin" /usr/bin || exit 90
 [ -z "$3" ] || mount --bind "$3" /sys || exit 90
 if [ -n "$4" ]; then
-    touch "$4/null" && mount --bind /dev/null "$4/null" && mount --bind "$4" /dev || exit 90
+    touch "$4/null" && mount --bind /dev/null "$4/null" && mount --rbind "$4" /dev || exit 90
 fi
 [ -z "$5" ] || mount -t overlay overlay -o "$5" "$6" || exit 90
 mount --bind "$7/etc" /etc/udev/rules.d && mount --bind "$7/lib" /usr/lib/udev/rules.d || exit 90
@@ -270,9 +271,10 @@ class Caller:
             self.new_log(os.path.join(work, name))
         write_program(os.path.join(self.bin, "pkexec"),
                       '#!/bin/sh\necho "$*" >>%s/pkexec.log\nexit 127\n' % work)
-        # Who showed the notice, and its text.
+        # Who showed the notice, and its text (printf: dash's echo would act on its backslashes).
         # A progress box lasts as long as its input: "closed" once that has ended.
-        write_program(os.path.join(self.bin, "zenity"), '#!/bin/sh\necho "uid=$(id -u) $*" '
+        write_program(os.path.join(self.bin, "zenity"), '#!/bin/sh\nprintf "uid=%%s %%s\\n" '
+                      '"$(id -u)" "$*" '
                       '>>%s/zenity.log\n[ "$1" != --progress ] || { cat >/dev/null; '
                       'echo "uid=$(id -u) closed" >>%s/zenity.log; }\n' % (work, work))
 
@@ -323,7 +325,8 @@ class Caller:
         real ones, or fail (as the shell command failing says)."""
         self.new_log(os.path.join(self.work, "wine.log"))
         for name in ("wine", "wineserver"):
-            run = "exec " + os.path.realpath(os.path.join("/usr/bin", name)) + ' "$@"'
+            run = "exec " + " ".join(debian_wine() if name == "wine" else [
+                os.path.realpath(os.path.join("/usr/bin", name))]) + ' "$@"'
             write_program(os.path.join(self.bin, name),
                           WINE_RECORDER % (name, self.work, run if real else failing))
 
@@ -336,6 +339,18 @@ class Caller:
     def hide(self, name):
         """No program of that name in /usr/bin (a whiteout in the overlay over it)."""
         os.mknod(os.path.join(self.bin, name), 0o600 | stat.S_IFCHR, os.makedev(0, 0))
+
+
+def debian_wine():
+    """Debian's wine as this machine runs it: its script, which picks the 32-bit loader once
+    wine32 is installed; on a kernel that runs no 32-bit x86 program (some virtual machines'),
+    where that loader cannot start, the 64-bit one, as the script picks it without wine32."""
+    try:
+        subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True)
+    except OSError as error:
+        if error.errno == errno.ENOEXEC:
+            return ["env", "WINELOADER=/usr/lib/wine/wine64", "/usr/lib/wine/wine64"]
+    return [os.path.realpath("/usr/bin/wine")]
 
 
 WINE_RECORDER = """#!/bin/sh
@@ -369,10 +384,15 @@ def wine_template():
                              "--clear-groups", "env", "-i", "PATH=" + PLAIN_PATH, "HOME=" + staging,
                              "WINEPREFIX=" + prefix, "WINEDEBUG=-all",
                              "WINEDLLOVERRIDES=mscoree,mshtml="]
-                subprocess.run(as_nobody + ["wine", "wineboot", "--init"], check=True,
+                subprocess.run(as_nobody + debian_wine() + ["wineboot", "--init"], check=True,
                                stdin=subprocess.DEVNULL, timeout=300)
                 subprocess.run(as_nobody + ["wineserver", "-w"], check=True, timeout=60)
                 shutil.move(prefix, WINE_TEMPLATE)
+                # A move from a /tmp of another file system (a tmpfs) copies: the copy is root's,
+                # and Wine refuses a prefix that is not its user's.
+                for top, names, files in os.walk(WINE_TEMPLATE):
+                    for name in [top] + [os.path.join(top, n) for n in names + files]:
+                        os.lchown(name, *NOBODY)
             finally:
                 shutil.rmtree(staging, ignore_errors=True)
             open(made, "w").close()

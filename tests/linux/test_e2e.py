@@ -4,6 +4,7 @@ who may or may not open the receiver, and under faults around it (hostile parent
 tools, no display). Each case is its own CTest test: linux_e2e.<test>[<case>]."""
 
 import collections
+import fcntl
 import fnmatch
 import os
 import re
@@ -75,16 +76,11 @@ def launcher_named_with_a_backslash(kit):
     return launcher
 
 
-def missing_tool(kit):
-    os.remove(tool(kit, "SOC"))
-
-
 # case: kit folder, what is done to the kit (it may return the launcher to run), family started.
 KIT_PATHS = {
     "chinese-folders": ("\u5766\u82cf \u914d\u5bf9\u5de5\u5177/\u5957\u4ef6 v1.5", None, "SOC"),
     "folder-not-utf8": (os.fsdecode(b"kit-\xff\xfe odd"), None, "SOC"),
     "launcher-named-with-a-backslash": ("backslash", launcher_named_with_a_backslash, "SOC"),
-    "missing-tool": ("missing", missing_tool, None),
 }
 
 
@@ -96,10 +92,7 @@ def test_kit_path(work, case):
     run = run_launcher(kit, "soc", launcher=launcher, LANG=ZH)
     assert run.returncode == 0
     assert run.other_lines == []
-    if started:
-        expect_started(kit, started)
-    else:
-        expect_nothing_started(kit)
+    expect_started(kit, started)
 
 
 @pytest.fixture
@@ -172,8 +165,9 @@ def receiver_and_foreign_device(work):
 
 
 OPEN = dict(hidraw0="owner", hidraw1="owner")
-# A kit folder whose name holds an escape sequence, a carriage return and a byte that is not UTF-8.
-CONTROLS = os.fsdecode(b"kit \x1b[31m\r\x9b")
+# A kit folder whose name holds an escape sequence, a carriage return, a byte that is not UTF-8
+# and a bidi override.
+CONTROLS = os.fsdecode(b"kit \x1b[31m\r\x9b") + "\u202e"
 RUN_LINE = 'RUN+="/bin/sh -c \'id >/tmp/owned\'"\n'
 
 
@@ -211,20 +205,24 @@ ACCESS = {
                                         ("install", "en"), None, None),
     "receiver-root-only": (dict(hidraw2="owner"), dict(LANG=ZH), ("install", "zh"), None, None),
     "receiver-root-only-with-a-display": ({}, dict(LANG=EN, DISPLAY=":99"), ("install", "en"),
-                                          None, None),
+                                          None, lambda c: kit_in(c, CONTROLS)),
     "last-receiver-pair-root-only": ({}, dict(LANG=EN), ("install", "en"), None, last_pair_alone),
     # The kit's file, changed or a link to the right text, is not installed: the launcher's text is.
     "kit-rule-changed": ({}, dict(LANG=EN), ("write", "en"), None,
                          lambda c: kit_in(c, CONTROLS) or put(c.kit, RUN_LINE, "a")),
     "kit-rule-a-link": ({}, dict(LANG=ZH), ("write", "zh"), None, lambda c: os.symlink(shutil.move(
         os.path.join(c.kit, kd.DEVICE_RULE_FILE), c.work), os.path.join(c.kit, kd.DEVICE_RULE_FILE))),
-    "controls-in-the-kit-path": ({}, dict(LANG=EN), ("install", "en"), None,
+    "controls-in-the-kit-path": ({}, dict(LANG=ZH), ("install", "zh"), None,
                                  lambda c: kit_in(c, CONTROLS)),
     "rule-installed-without-a-seat": ({}, dict(LANG=ZH), ("seat", "zh"), None,
                                       lambda c: put(c.udev + "/lib", device_rule())),
     # udev reads the name from /etc alone, here a rule as long that names another pair.
     "installed-rule-hidden-by-another": ({}, dict(LANG=EN), ("install", "en"), None, lambda c: put(
         c.udev + "/lib", device_rule()) or put(c.udev + "/etc", device_rule().replace("2003", "2093"))),
+    # A FIFO where a rules file is read (the kit's too, by the same reader) is not waited on, nor
+    # taken for no file: it hides the launcher's rule in /usr/lib.
+    "installed-rule-a-fifo": ({}, dict(LANG=EN), ("install", "en"), None, lambda c: put(
+        c.udev + "/lib", device_rule()) or os.mkfifo(os.path.join(c.udev, "etc", kd.DEVICE_RULE_FILE))),
 }
 
 
@@ -233,8 +231,12 @@ def installs(commands, work):
     nothing: the rule's text, or None."""
     folder = tempfile.mkdtemp(dir=work)
     write_program(os.path.join(work, "udevadm"), "#!/bin/sh\n")
-    subprocess.run(["sh", "-c", commands.replace("/etc/udev/rules.d ", folder + " ", 1)],
-                   env=dict(PATH=work + ":" + PLAIN_PATH))
+    # A copy that waits is ended after 30 s; one without a bound stops at 1 MiB.
+    done = subprocess.run(["timeout", "-s", "KILL", "30", "prlimit", "--fsize=1048576", "sh", "-c",
+                           commands.replace("/etc/udev/rules.d ", folder + " ", 1)],
+                          env=dict(PATH=work + ":" + PLAIN_PATH))
+    assert done.returncode >= 0 and all(os.path.getsize(os.path.join(folder, name)) < 1 << 20
+                                        for name in os.listdir(folder)), "the copy unbounded"
     rule = os.path.join(folder, kd.DEVICE_RULE_FILE)
     return open(rule).read() if os.path.exists(rule) else None
 
@@ -255,17 +257,22 @@ def test_access(caller, case):
         shown, lead = (boxes, "uid=%d --info --no-markup --title %s --text " % (
             NOBODY[0], caption)) if "DISPLAY" in variables else (run.stderr, caption + ": ")
         text = shown[shown.index(lead) + len(lead):-1]
-        assert not re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f\ufffd]", text), "raw controls"
+        assert not re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f\u202a-\u202e\u2066-\u2069\udc80-\udcff\ufffd]",
+                             text), "raw controls"
         node = re.search(r"/dev/hidraw\d", text).group()
         assert node[5:] in ("hidraw0", "hidraw1") and nodes.get(node[5:]) not in ("owner", "acl")
-        word = re.search(r"\ninstall -m 0600 (.*) tamsu-receivers", text)
+        word = re.search(r" if=(.*) of=tamsu-receivers", text)
         assert text == kd.access_notice(*notice, device_rule(), node=node, word=word and word.group(
             1), rules=kd.visible(os.path.join(caller.kit, kd.DEVICE_RULE_FILE)))[1]
         if notice[0] != "seat":
             assert installs(text.split("\n\n")[2], caller.work) == device_rule()
-        if word:  # not even once the kit's file has changed since
+        if word:  # not even once the kit's file has changed since, or become /dev/zero or a FIFO
             put(caller.kit, RUN_LINE, "a")
             assert installs(text.split("\n\n")[2], caller.work) is None, "a changed file installed"
+            rules = os.path.join(caller.kit, kd.DEVICE_RULE_FILE)
+            for change in (lambda: os.symlink("/dev/zero", rules), lambda: os.mkfifo(rules)):
+                os.remove(rules) or change()
+                assert installs(text.split("\n\n")[2], caller.work) is None, "a changed file installed"
     else:
         assert boxes == "" and run.other_lines == []
     assert caller.log("pkexec.log") == "", "requests for rights"
@@ -355,6 +362,9 @@ STARTED = [("%(kit)s", "wine %(kit)s/" + kd.FOLDER_OF["SOC"] + "/" + kd.TOOL_FIL
 NOT_IMPORTED = ("the kit's Wine prefix %(data)s/wine could not be given its settings; the tool "
                 "does not start\n")
 REFUSED = "the kit's Wine prefix cannot be used: %s; the tool does not start\n"
+IN_DATA = dict(LANG=EN, XDG_DATA_HOME="%(work)s/data")
+WAITED = ("the kit's Wine prefix %(data)s/wine was still being prepared by another launcher after "
+          "2 seconds; the tool does not start\n")
 
 
 def settings(pairs, registry=False):
@@ -413,12 +423,25 @@ def open_folder(caller, folders, data_home):
     os.chmod(shared, 0o777)
 
 
-def thirty_two_bit_tool(caller, folders, data_home):
-    """The tool built for i386, with Debian's 32-bit Wine loader hidden (wine64 alone)."""
+def built_for(caller, machine):
+    """The SOC tool's PE file header made to say it was built for machine."""
     with open(tool(caller.kit, "SOC"), "r+b") as image:
         image.seek(0x3C)
         image.seek(int.from_bytes(image.read(4), "little") + 4)
-        image.write((0x14C).to_bytes(2, "little"))
+        image.write(machine.to_bytes(2, "little"))
+
+
+def stuck_box(caller, folders, data_home):
+    """A progress box that outlives its input, deaf to SIGTERM; still open after 20 s, says so."""
+    zenity = os.path.join(caller.bin, "zenity")
+    write_program(zenity, open(zenity).read() + "exec python3 -c 'import signal, time; signal."
+                  "signal(15, signal.SIG_IGN); time.sleep(20); print(\"still open\")' >>%s/zenity"
+                  ".log\n" % caller.work)
+
+
+def thirty_two_bit_tool(caller, folders, data_home):
+    """The tool built for i386, with Debian's 32-bit Wine loader hidden (wine64 alone)."""
+    built_for(caller, 0x14C)
     whiteouts = os.path.join(caller.work, "no-wine32")
     os.mkdir(whiteouts)
     os.mknod(os.path.join(whiteouts, "wine"), 0o600 | stat.S_IFCHR, os.makedev(0, 0))
@@ -432,6 +455,24 @@ def root_home(caller, folders, data_home):
     for layer in layers:
         os.mkdir(layer, 0o700)
     return "lowerdir=%s,upperdir=%s,workdir=%s" % tuple(layers), "/root"
+
+
+def password_file(caller, folders, data_home):
+    """An /etc/passwd of the test's own: a line over 8 KiB, a user whose uid is the caller's gid
+    and gid its uid, and the caller's line as long as the launcher reads whole (8 KiB less one)."""
+    line = "caller:x:%d:100:%%s:%s:/bin/sh" % (NOBODY[0], caller.own_folder(*HOME))
+    with open(os.path.join(caller.own_folder("accounts"), "passwd"), "w") as f:
+        f.write("long:x:1:1:%s:/:/bin/sh\nother:x:100:%d::%s/other:/bin/sh\n%s\n" % (
+            "x" * 9000, NOBODY[0], caller.work, line % ("x" * (8191 + 2 - len(line)))))
+    return "lowerdir=%s/accounts:/etc" % caller.work, "/etc"
+
+
+def another_users_wine(caller, folders, data_home):
+    """Another user's wine, which says it ran, in work/tmp: open to all and sticky, as /tmp is."""
+    os.mkdir(folders["work"] + "/tmp")
+    os.chmod(folders["work"] + "/tmp", 0o1777)
+    os.chown(write_program(folders["work"] + "/tmp/wine", "#!/bin/sh\necho ran >>%s/wine.log\n"
+                           % folders["work"]), 4321, 4321)
 
 
 ROOT_DATA = "/root/.local/share/tamsu-pair-kit"
@@ -491,6 +532,10 @@ WINDOWS_TOOLS = {
     "data-folder-open-to-all": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
                                 [[]], 1, REFUSED % "%(data)s may be written by other users",
                                 planted("folder", ["tamsu-pair-kit"], 0o777)),
+    "data-folder-writable-by-its-group": (["data"], "failing",
+                                          dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"), [[]], 1,
+                                          REFUSED % "%(data)s may be written by other users",
+                                          planted("folder", ["tamsu-pair-kit"], 0o770)),
     "data-folder-is-a-link": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
                               [[]], 1, REFUSED % "%(data)s is a symbolic link",
                               planted("link", ["tamsu-pair-kit"], target="home")),
@@ -500,12 +545,43 @@ WINDOWS_TOOLS = {
     "data-home-in-a-folder-open-to-all": (
         ["shared", "data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/shared/data"), [[]],
         1, REFUSED % "%(work)s/shared may be changed by other users", open_folder),
+    "data-home-in-a-folder-its-group-may-change": (
+        ["shared", "data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/shared/data"), [[]],
+        1, REFUSED % "%(work)s/shared may be changed by other users",
+        lambda caller, *_: os.chmod(os.path.dirname(caller.own_folder("shared", "data")), 0o770)),
     # sudo -E: root's prefix in root's own home, nothing of root's in the caller's.
     "root-run-with-the-callers-home": (HOME + ["data"], "failing", dict(
         LANG=EN, XDG_DATA_HOME="%(work)s/home/data"), [IMPORTED], 1, NOT_IMPORTED, root_home),
+    # A relative HOME: the home in the password file, by uid, past a line too long to read.
+    "home-from-the-password-file": (HOME + [".local", "share"], "failing", dict(
+        LANG=EN, HOME="home"), [IMPORTED], 1, NOT_IMPORTED, password_file),
     "32-bit-tool-with-64-bit-wine": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data"),
                                      [[]], 1, "en32", thirty_two_bit_tool),
     "no-wine": (HOME + [".local", "share"], None, dict(LANG=ZH), [[]], 1, "zh", None),
+    # Another user's wine on PATH, in a folder as /tmp is, is named and not run.
+    "another-users-wine-on-path": (HOME, None, dict(LANG=EN, PATH="/usr/bin:/bin:%(work)s/tmp"), [[]],
+                                   1, "%s: %s\n" % kd.WINE_NOTICES["en-refused"] % "%(work)s/tmp",
+                                   another_users_wine),
+    # The caller's overrides first: Wine takes the last of a name, so the menu builder stays off.
+    "callers-dll-overrides": (["data"], "failing", dict(LANG=EN, XDG_DATA_HOME="%(work)s/data",
+        WINEDLLOVERRIDES="winemenubuilder.exe=b"), [STARTED], 0, None, fake_prefix()),
+    # Nothing waits forever: a box that never closes (Chinese, Wayland alone) is ended; a lock a
+    # hung launcher holds is waited for (2 s here; an empty DISPLAY is none); no processor, said.
+    "progress-box-never-closes": (HOME + [".local", "share"], "failing", dict(
+        LANG=ZH, WAYLAND_DISPLAY="wayland-0"), [IMPORTED], 1, NOT_IMPORTED, stuck_box),
+    "prefix-locked-by-a-hung-launcher": (["data"], "failing", dict(
+        IN_DATA, DISPLAY="", TAMSU_TEST_LOCK_WAIT_SECONDS="2"), [[]], 1, WAITED,
+        lambda c, f, d: fcntl.flock(os.open(c.own_folder(*d, "tamsu-pair-kit"), 0), fcntl.LOCK_EX)),
+    "tool-built-for-no-processor": (
+        ["data"], "failing", IN_DATA, [[]], 1, "the tool %(kit)s/" + kd.FOLDER_OF["SOC"] + "/" +
+        kd.TOOL_FILE + " is a Windows program built for no processor (machine 0); it does not "
+        "start\n", lambda c, f, d: built_for(c, 0)),
+    # A FIFO where the prefix's record or registry is read is not waited on.
+    "fifo-at-the-record": (["data"], "failing", IN_DATA, [ENDED + IMPORTED], 1, NOT_IMPORTED,
+                           planted("fifo", ["tamsu-pair-kit", "wine", "tamsu-settings.reg"])),
+    "fifo-at-the-registry": (["data"], "failing", IN_DATA, [ENDED + IMPORTED], 1, NOT_IMPORTED,
+                             lambda *a: fake_prefix(registry=None)(*a) or planted(
+                                 "fifo", ["tamsu-pair-kit", "wine", "system.reg"])(*a)),
 }
 
 
@@ -534,16 +610,18 @@ def test_windows_tool(caller, case):
     sysfs, dev = receiver_and_foreign_device(caller.work), dev_folder(caller.work, OPEN)
     for expected in runs:
         open(os.path.join(caller.work, "wine.log"), "w").close()
-        run = caller.run_launcher(sysfs, dev, user=user, overlay=overlay or ("", ""), HOME=home,
-                                  **variables)
+        run = caller.run_launcher(sysfs, dev, user=user, overlay=overlay or ("", ""),
+                                  **{"HOME": home, **variables})
         assert run.returncode == rc, run.stderr
         # Root's Wine in root's home; Wine's menu builder off, and for the import no Mono or
         # Gecko installer.
         assert caller.log("wine.log") == "".join(
             "uid=%d leader=%s cwd=%s HOME=%s WINEPREFIX=%s WINEDLLOVERRIDES=%s : %s\n" % (
                 user[0], "yes" if (cwd, command) in STARTED else "no", cwd % folders,
-                "/root" if user == (0, 0) else home, folders["data"] + "/wine",
-                "winemenubuilder.exe=d" if (cwd, command) in STARTED else
+                "/root" if user == (0, 0) else variables.get("HOME", home),
+                folders["data"] + "/wine",
+                ";".join(filter(None, (variables.get("WINEDLLOVERRIDES"), "winemenubuilder.exe=d")))
+                if (cwd, command) in STARTED else
                 "mscoree,mshtml=;winemenubuilder.exe=d", command % folders)
             for cwd, command in expected)
     if said:
@@ -551,15 +629,15 @@ def test_windows_tool(caller, case):
                 else said % folders) in run.stderr
     # While the prefix is prepared, a progress box that closes when the launcher is done, or a
     # line; nothing when it is ready.
-    prepared = said == NOT_IMPORTED or IMPORTED[0] in expected
-    if "DISPLAY" in variables:
+    prepared = said in (NOT_IMPORTED, WAITED) or IMPORTED[0] in expected
+    preparing = kd.PREPARING["en" if variables["LANG"] == EN else "zh"]
+    if variables.get("DISPLAY") or "WAYLAND_DISPLAY" in variables:
         assert caller.log("zenity.log") == ("uid=%d --progress --pulsate --no-cancel --auto-close "
                                             "--title %s --text %s\nuid=%d closed\n" % (
-                                                user[0], *kd.PREPARING["en"], user[0])
+                                                user[0], *preparing, user[0])
                                             if prepared else "")
     else:
-        assert ("%s: %s\n" % kd.PREPARING["en" if variables["LANG"] == EN else "zh"]
-                in run.stderr) == prepared
+        assert ("%s: %s\n" % preparing in run.stderr) == prepared
     if wine == "real":
         assert started_tools(caller.kit) == SAW % (",".join(p + ":1" for p in receiver_pairs()),
                                                    caller.kit.replace("/", "\\")) * len(runs)
@@ -604,23 +682,65 @@ def test_desktop_entry_starts_the_kit_where_it_stands(work):
     entry validates, and its Exec, read as the freedesktop.org desktop entry format reads it,
     starts it."""
     caller = Caller(work)
-    caller.kit = caller.new_kit(os.path.join(work, 'a "kit" $HOME `x` 50% \\ here'))
+    caller.kit = caller.new_kit(os.path.join(work, 'a "kit" $HOME `x` \\ here'))
     home = caller.own_folder(*HOME)
-    run = caller.run_launcher("", "", arguments=["--install-desktop-entry"], HOME=home)
     entry = os.path.join(home, ".local", "share", "applications", "tamsu-pair-kit.desktop")
-    assert run.returncode == 0 and run.stdout == "the kit's menu entry is written: %s\n" % entry
+    for _ in range(2):  # the kit's own entry is replaced, not kept
+        run = caller.run_launcher("", "", arguments=["--install-desktop-entry"], HOME=home)
+        assert run.returncode == 0 and run.stdout == WRITTEN % entry
     assert subprocess.run(["desktop-file-validate", entry]).returncode == 0
+    # The string's escapes, then for Exec one argument's quoting, in which \ escapes " ` $ and \.
     with open(entry, encoding="utf-8") as f:
-        (exec_line,) = [line[5:] for line in f.read().splitlines() if line.startswith("Exec=")]
-    # The string's escapes, then one argument's quoting, in which \ escapes " ` $ and \, then
-    # the field codes' %%.
-    quoted = re.fullmatch(r'"((?:[^"\\]|\\.)*)"',
-                          re.sub(r"\\(.)", lambda m: {"s": " "}.get(m[1], m[1]), exec_line))
-    command = [re.sub(r"\\(.)", r"\1", quoted[1]).replace("%%", "%")]
-    assert command == [os.path.join(caller.kit, kd.LINUX_LAUNCHER)]
+        values = dict(line.split("=", 1) for line in re.sub(
+            r"\\(.)", lambda m: {"s": " "}.get(m[1], m[1]), f.read()).splitlines()[1:])
+    quoted = re.fullmatch(r'"((?:[^"\\]|\\.)*)"', values["Exec"])
+    command = [re.sub(r"\\(.)", r"\1", quoted[1])]
+    assert command == [values["TryExec"]] == [os.path.join(caller.kit, kd.LINUX_LAUNCHER)]
+    assert values["Icon"] == os.path.join(caller.kit, "tamsu-pair-kit.png")
     run = start(umockdev("soc") + command, LANG=EN).finish()
     assert run.returncode == 0
     expect_started(caller.kit, "SOC")
+
+
+APPS, NAME = ["applications"], "tamsu-pair-kit.desktop"
+WRITTEN = "the kit's menu entry is written: %s\n"
+NOT_WRITTEN = "the kit's menu entry is not written: %s\n"
+KEPT = "the menu entry that was there, which differs from the kit's, is kept as %s~\n"
+# case: what is planted in the data home (work/data), or the files of its applications folder
+# (empty; a folder for a name ending in /); what is said: "kept" (and the entry written), or
+# the folder and why the entry is not written; a prefix to the launcher.
+MENU_ENTRIES = {
+    "applications-of-another-user": (planted("folder", APPS, 0o777, (0, 0)),
+                                     "apps belongs to another user"),
+    "applications-is-a-link": (planted("link", APPS, target="home"), "apps is a symbolic link"),
+    "data-home-in-a-folder-open-to-all": (open_folder, "data may be changed by other users"),
+    "edited-entry-kept": ([NAME], "kept"),
+    # And a draft that an earlier run left.
+    "edited-entry-beside-a-kept-one": ([NAME, NAME + "~", NAME + ".new"], "entry differs from the "
+                                       "kit's, and the %s~ beside it keeps an earlier one" % NAME),
+    "rename-fails": ([NAME + "/"], "entry cannot be written"),
+    # Files of 320 bytes at most: room for the line, not for the entry.
+    "write-fails": ([], "entry cannot be written", "prlimit", "--fsize=320", "--"),
+}
+
+
+@pytest.mark.parametrize("case", MENU_ENTRIES)
+def test_menu_entry_holds(caller, case):
+    """The entry goes only into the caller's own applications folder, on a path no one else may
+    change; an entry that is not the kit's is kept, and no draft is left."""
+    plant, said, *prefix = MENU_ENTRIES[case]
+    data, home = os.path.join(caller.work, "data"), caller.own_folder(*HOME)
+    paths = dict(data=data, apps=os.path.join(data, *APPS), entry=os.path.join(data, *APPS, NAME))
+    for name in plant if isinstance(plant, list) else plant(caller, None, ["data"]) or ():
+        path = os.path.join(caller.own_folder("data", *APPS), name)
+        os.mkdir(path) if name.endswith("/") else open(path, "w").close()
+    caller.own_folder("data")
+    run = caller.run_launcher("", "", *prefix, arguments=["--install-desktop-entry"], HOME=home,
+                              XDG_DATA_HOME=data)
+    where, _, why = said.partition(" ")
+    assert run.stdout + run.stderr == (NOT_WRITTEN % (paths[where] + " " + why) if why else
+                                       KEPT % paths["entry"] + WRITTEN % paths["entry"])
+    assert run.returncode == int(said != "kept") and not os.path.exists(paths["entry"] + ".new")
 
 
 # --- Faults: the launcher's surroundings fail it ----------------------------------------------
@@ -711,19 +831,23 @@ def test_hostile_parent(kit, work, case):
 
 
 CRASHING = '#!/bin/sh\necho SOC crashed >>"$(dirname "$0")/../%s"\nkill -SEGV $$\n' % kd.STAND_IN_LOG
-# case: what is done to the SOC tool, what its start leaves in the stand-ins' log.
-BROKEN_TOOLS = {"not-executable": (lambda path: os.chmod(path, 0o644), ""),
-                "crashing-at-once": (lambda path: write_program(path, CRASHING), "SOC crashed\n")}
+# case: what is done to the SOC tool, why it cannot start (None: it does), its stand-ins' log.
+BROKEN_TOOLS = {"not-executable": (lambda path: os.chmod(path, 0o644), "Permission denied", ""),
+                "missing": (os.remove, "No such file or directory", ""),
+                "fifo": (lambda path: os.remove(path) or os.mkfifo(path), "Permission denied", ""),
+                "crashing-at-once": (lambda path: write_program(path, CRASHING), None,
+                                     "SOC crashed\n")}
 
 
 @pytest.mark.parametrize("case", BROKEN_TOOLS)
 def test_broken_tool(kit, case):
-    """A tool that cannot start, or dies at once: the launcher shows nothing and exits 0."""
-    change, log = BROKEN_TOOLS[case]
+    """A tool that cannot start is said in one line, exit 1; one that dies at once, nothing."""
+    change, why, log = BROKEN_TOOLS[case]
     change(tool(kit, "SOC"))
     run = run_launcher(kit, "soc", LANG=EN)
-    assert run.returncode == 0
-    assert run.other_lines == []
+    assert run.returncode == (1 if why else 0)
+    assert run.other_lines == (["the tool %s cannot be started: %s" % (tool(kit, "SOC"), why)]
+                               if why else [])
     assert started_tools(kit, 60 if log else 2) == log
 
 

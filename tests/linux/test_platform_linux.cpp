@@ -142,6 +142,9 @@ TEST(TextLinux, ControlCharactersQuotedOneToOne)
         {"\xc2\x9b|\x9b", "\\u009b|\\x9b"},
         {"a\\x1b", "a\\\\x1b"},
         {"\xe5\x9d\xa6 ok", "\xe5\x9d\xa6 ok"},
+        // The bidi ranges' ends quoted, their neighbours not.
+        {"\u202a\u202e\u2066\u2069|\u2029\u202f\u2065\u206a",
+         "\\u202a\\u202e\\u2066\\u2069|\u2029\u202f\u2065\u206a"},
     };
     for (const auto& c : cases)
     {
@@ -163,6 +166,8 @@ TEST(DesktopEntry, RefusesAFolderNameAnEntryCannotCarry)
     EXPECT_TRUE(FormatDesktopEntry("/k/kit/tamsu-launcher", entry, sizeof entry));
     // A line end would end the Exec line, and the entry with it.
     EXPECT_FALSE(FormatDesktopEntry("/k/a\nExec=x/tamsu-launcher", entry, sizeof entry));
+    // Nor a %, with which the desktops' menus cannot start it.
+    EXPECT_FALSE(FormatDesktopEntry("/k/50%/tamsu-launcher", entry, sizeof entry));
 }
 
 TEST(TextLinux, ConversionsCutWholeCharactersAndSaySo)
@@ -326,12 +331,13 @@ std::string ShellReadsBack(const std::string& word)
 
 TEST(AccessNotice, KitRuleIsAShellWordThatReadsBackAsItsBytes)
 {
-    // Controls (a stray byte, a C1 control in UTF-8) through printf, with a quote, $(x), \ and %;
-    // the longest kit path, each character one that takes eight.
+    // Controls (a stray byte, a C1 control and a bidi override in UTF-8) through printf, with a
+    // quote, $(x), \ and %; the longest kit path, each character one that takes twelve.
     std::string longest = "/";
-    while (longest.size() < 1 + 230 * 2)
-        longest += "\xc2\x9b";
-    const std::string kits[] = {"/k/\x1b\r\x9b\xc2\x9b it's $(x) \\ %d/", longest + "/"};
+    while (longest.size() < 1 + 230 * 3)
+        longest += "\xe2\x80\xae";
+    const std::string kits[] = {"/k/\x1b\r\x9b\xc2\x9b\xe2\x80\xae it's $(x) \\ %d/",
+                                longest + "/"};
     for (const std::string& kit : kits)
     {
         static wchar_t text[kAccessNoticeChars];
@@ -339,8 +345,7 @@ TEST(AccessNotice, KitRuleIsAShellWordThatReadsBackAsItsBytes)
                                                "/dev/hidraw0", text, kAccessNoticeChars);
         const std::string shown = Narrow(notice.text, kAccessNoticeChars * 4);
         std::smatch word;
-        ASSERT_TRUE(
-            std::regex_search(shown, word, std::regex("\ninstall -m 0600 (.*) tamsu-receivers")))
+        ASSERT_TRUE(std::regex_search(shown, word, std::regex(" if=(.*) of=tamsu-receivers")))
             << shown;
         EXPECT_EQ(ShellReadsBack(word[1]), kit + "70-tamsu-receivers.rules") << word[1];
     }
@@ -423,7 +428,8 @@ TEST_F(WineFiles, WindowsProgramIsAnMzHeaderLeadingToPe)
         {"script", "#!/bin/sh\necho MZ PE\n" + std::string(0x100, ' '), 0},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(WindowsProgramMachine(Write(c.name, c.bytes).c_str()), c.machine) << c.name;
+        EXPECT_EQ(std::max(WindowsProgramMachine(Write(c.name, c.bytes).c_str()), 0), c.machine)
+            << c.name;
 }
 
 TEST_F(WineFiles, WineRunsWhatItsLoadersOrWindowsSideCanRun)
@@ -495,6 +501,8 @@ TEST_F(WineFiles, RegistryHoldsEverySettingOrNot)
 {
     UsbDeviceId ids[kMaxReceiverUsbIds];
     const size_t pairs = ListReceiverUsbIds(ids, kMaxReceiverUsbIds);
+    const std::string text = Registry(false);
+    const size_t key = text.find("[System"), keyEnd = text.find('\n', key);
     const struct
     {
         const char* name;
@@ -513,6 +521,11 @@ TEST_F(WineFiles, RegistryHoldsEverySettingOrNot)
         {"after-a-long-line", std::string(100000, 'x') + "\n" + Registry(false), true},
         {"last-line-unended", Registry(false).substr(0, Registry(false).rfind("\n\n[System")),
          true},
+        // The bus's key line a piece (64 KiB) less one long fits; after a piece of other text
+        // on its line, it is no key line.
+        {"key-line-a-piece-less-one", std::string(text).insert(keyEnd, 65535 - keyEnd + key, ' '),
+         true},
+        {"key-line-ending-a-longer-one", std::string(text).insert(key, 65536, 'x'), false},
         {"sdl-on", Registry(false, "dword:00000001"), false},
         {"last-pair-missing", Registry(false, "dword:00000000", pairs - 1), false},
         {"hidraw-off", Registry(false, "dword:00000000", 99, "dword:00000000"), false},
@@ -534,10 +547,19 @@ TEST_F(WineFiles, WineIsDebiansOrTheFirstInAbsolutePathEntries)
     mkdir((folder_ + "/folder/wine").c_str(), 0755);
     const std::string found = Write("found/wine", "#!/bin/sh\n", 0755);
     Write("later/wine", "#!/bin/sh\n", 0755);
-    ASSERT_EQ(chdir(folder_.c_str()), 0); // where a relative entry would find found/wine
+    const std::string open = folder_ + "/open"; // root's wine where another user could put one
+    Write("open/wine", "#!/bin/sh\n", 0755);
+    chmod(open.c_str(), 0777);
+    Write("loose/wine", "#!/bin/sh\n", 0755); // its wineserver anyone may change
+    Write("loose/wineserver", "#!/bin/sh\n", 0777);
+    for (const char* folder : {"debian", "open", "found", "later"})
+        Write(std::string(folder) + "/wineserver", "#!/bin/sh\n", 0755);
+    symlink(found.c_str(), (folder_ + "/link").c_str()); // run by its real path, which is checked
+    ASSERT_EQ(chdir(folder_.c_str()), 0); // where a relative entry would find later/wine
     const std::string none = folder_ + "/none/wine";
-    const std::string path = "found::" + folder_ + "/text:" + folder_ + "/folder:" + folder_ +
-                             "/found:" + folder_ + "/later";
+    const std::string path = "later::" + open + ":" + folder_ + "/text:" + folder_ +
+                             "/folder:" + folder_ + "/loose:" + folder_ + "/found:" + folder_ +
+                             "/later";
     const struct
     {
         std::string preferred;
@@ -547,6 +569,7 @@ TEST_F(WineFiles, WineIsDebiansOrTheFirstInAbsolutePathEntries)
         {debian, path.c_str(), debian.c_str()},
         {none, path.c_str(), found.c_str()},
         {folder_ + "/text/wine", path.c_str(), found.c_str()},
+        {folder_ + "/link", nullptr, found.c_str()},
         {none, nullptr, nullptr},
     };
     for (const auto& c : cases)
