@@ -7,6 +7,7 @@ the benchmarks and the kernel stage all read it from here; scripts/run.sh throug
 from CMakeLists.txt, where the build takes them.
 """
 
+import errno
 import hashlib
 import os
 import re
@@ -131,6 +132,16 @@ def visible(path):
             return "\\u%04x" % code
         return c * (1 + (c == "\\"))
     return "".join(map(shown, path))
+
+
+def wine_32_bit_loader_runs():
+    """Whether Debian's 32-bit Wine loader, when installed, can start here: some virtual
+    machines' kernels run no 32-bit x86 program ("Exec format error")."""
+    try:
+        subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True)
+    except OSError as error:
+        return error.errno != errno.ENOEXEC
+    return True
 
 
 # Language -> (locale, Windows language identifier).

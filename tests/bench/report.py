@@ -282,6 +282,9 @@ def windows(windows_build):
     size = os.path.getsize(exe)
     row("(e) TamsuLauncher.exe size, icons included", f"{size / 1024:.1f} KiB ({size} bytes)",
         "< 200 KB", "met" if size < 200e3 else "missed")
+    if not kd.wine_32_bit_loader_runs():
+        row("(c) whole run under Wine", "skipped", "", "this kernel runs no 32-bit x86 program")
+        return
     out = subprocess.run([sys.executable, os.path.join(HERE, "wine_run_cost.py"), windows_build,
                           str(ROUNDS)], capture_output=True, text=True)
     if out.returncode == 0 and out.stdout.strip():

@@ -2,7 +2,6 @@
 what it did: its trace, its other lines and the stand-ins' log. CTest hands over the launcher
 (TAMSU_LAUNCHER) and the folder for photographs (TAMSU_ARTEFACTS)."""
 
-import errno
 import fcntl
 import fnmatch
 import os
@@ -343,14 +342,11 @@ class Caller:
 
 def debian_wine():
     """Debian's wine as this machine runs it: its script, which picks the 32-bit loader once
-    wine32 is installed; on a kernel that runs no 32-bit x86 program (some virtual machines'),
-    where that loader cannot start, the 64-bit one, as the script picks it without wine32."""
-    try:
-        subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True)
-    except OSError as error:
-        if error.errno == errno.ENOEXEC:
-            return ["env", "WINELOADER=/usr/lib/wine/wine64", "/usr/lib/wine/wine64"]
-    return [os.path.realpath("/usr/bin/wine")]
+    wine32 is installed; where that loader cannot start, the 64-bit one, as the script picks it
+    without wine32."""
+    if kd.wine_32_bit_loader_runs():
+        return [os.path.realpath("/usr/bin/wine")]
+    return ["env", "WINELOADER=/usr/lib/wine/wine64", "/usr/lib/wine/wine64"]
 
 
 WINE_RECORDER = """#!/bin/sh
