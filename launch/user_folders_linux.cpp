@@ -103,6 +103,8 @@ bool PasswordFileHome(const char* passwordFile, uid_t uid, char* out, size_t cap
     return found;
 }
 
+const char kFolderMissing[] = "does not exist";
+
 int OpenFolderAt(int at, const char* name, const char** why)
 {
     const int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

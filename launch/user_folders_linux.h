@@ -24,8 +24,9 @@ bool PasswordFileHome(const char* passwordFile, uid_t uid, char* out, size_t cap
 // cannot be made.
 bool MakeFolders(const char* path);
 
-// What OpenFolderAt says of a name that is not there.
-constexpr const char* kFolderMissing = "does not exist";
+// What OpenFolderAt says of a name that is not there: one object, so that a caller may compare
+// the pointer (a literal in a header may have another address in each file).
+extern const char kFolderMissing[];
 
 // Opens name in the folder at when it is a real folder, not a link to one (nor waited on);
 // else -1 with why ("is a symbolic link", kFolderMissing, ...).
