@@ -552,7 +552,7 @@ TEST_F(WineFiles, WineIsDebiansOrTheFirstInAbsolutePathEntries)
     chmod(open.c_str(), 0777);
     Write("loose/wine", "#!/bin/sh\n", 0755); // its wineserver anyone may change
     Write("loose/wineserver", "#!/bin/sh\n", 0777);
-    for (const char* folder : {"debian", "open", "found", "later"})
+    for (const char* folder : {"debian", "open", "folder", "found", "later"})
         Write(std::string(folder) + "/wineserver", "#!/bin/sh\n", 0755);
     symlink(found.c_str(), (folder_ + "/link").c_str()); // run by its real path, which is checked
     ASSERT_EQ(chdir(folder_.c_str()), 0); // where a relative entry would find later/wine
