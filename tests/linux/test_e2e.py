@@ -468,9 +468,11 @@ def password_file(caller, folders, data_home):
 
 
 def another_users_wine(caller, folders, data_home):
-    """Another user's wine, which says it ran, in work/tmp: open to all and sticky, as /tmp is."""
+    """Another user's wine, which says it ran, in work/tmp: open to all and sticky, as /tmp is;
+    the wineserver beside it root's, so that the wine's own owner is what refuses it."""
     os.mkdir(folders["work"] + "/tmp")
     os.chmod(folders["work"] + "/tmp", 0o1777)
+    write_program(folders["work"] + "/tmp/wineserver", "#!/bin/sh\n")
     os.chown(write_program(folders["work"] + "/tmp/wine", "#!/bin/sh\necho ran >>%s/wine.log\n"
                            % folders["work"]), 4321, 4321)
 
