@@ -95,19 +95,11 @@ int OpenApplicationsFolder(const char* dataHome, const char* folder)
         SayNotWritten(why, walked);
         return -1;
     }
-    why = "cannot be made";
-    const int fd = mkdirat(homeFd, kApplicationsFolder, 0700) == 0 || errno == EEXIST
-                       ? OpenFolderAt(homeFd, kApplicationsFolder, &why)
-                       : -1;
+    const int fd = OpenOwnFolderAt(homeFd, kApplicationsFolder, &why);
     close(homeFd);
-    if (fd >= 0)
-        why = OwnFolderFault(fd);
-    if (why == nullptr)
-        return fd;
-    if (fd >= 0)
-        close(fd);
-    SayNotWritten(why, folder);
-    return -1;
+    if (fd < 0)
+        SayNotWritten(why, folder);
+    return fd;
 }
 
 // The draft, holding text: whatever had its name (an earlier run's, a link) is removed first,

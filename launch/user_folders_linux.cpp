@@ -154,10 +154,17 @@ int OpenCheckedFolder(const char* path, char* walked, size_t capacity, const cha
         *why = "cannot be made";
         return -1;
     }
+    return OpenRealFolder(real, walked, capacity, why);
+}
+
+int OpenRealFolder(const char* real, char* walked, size_t capacity, const char** why)
+{
+    char names[PATH_MAX];
+    FormatBoundedA(names, sizeof names, "%s", real);
     FormatBoundedA(walked, capacity, "/");
     int fd = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     *why = fd < 0 ? "cannot be read" : SharedFolderFault(fd);
-    for (char* name = strtok(real, "/"); name != nullptr && *why == nullptr;
+    for (char* name = strtok(names, "/"); name != nullptr && *why == nullptr;
          name = strtok(nullptr, "/"))
     {
         const size_t used = strlen(walked);
@@ -168,6 +175,20 @@ int OpenCheckedFolder(const char* path, char* walked, size_t capacity, const cha
         if (fd >= 0)
             *why = SharedFolderFault(fd);
     }
+    if (*why == nullptr)
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+int OpenOwnFolderAt(int at, const char* name, const char** why)
+{
+    *why = "cannot be made";
+    const int fd =
+        mkdirat(at, name, 0700) == 0 || errno == EEXIST ? OpenFolderAt(at, name, why) : -1;
+    if (fd >= 0)
+        *why = OwnFolderFault(fd);
     if (*why == nullptr)
         return fd;
     if (fd >= 0)

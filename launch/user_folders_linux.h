@@ -46,3 +46,12 @@ const char* SharedFolderFault(int fd);
 // checked by SharedFolderFault: then no other user can swap it, or a folder on the way to it,
 // after the checks. -1 with why, and in walked the folder it names (cut to capacity).
 int OpenCheckedFolder(const char* path, char* walked, size_t capacity, const char** why);
+
+// The same walk for a folder's real path (absolute, no link in it), made by no one: each folder
+// from the root on checked by SharedFolderFault.
+int OpenRealFolder(const char* real, char* walked, size_t capacity, const char** why);
+
+// Makes name in the folder at (mode 0700) when missing and opens it, only when it is a real
+// folder (OpenFolderAt) of the user's own that no one else may write (OwnFolderFault); else -1
+// with why.
+int OpenOwnFolderAt(int at, const char* name, const char** why);

@@ -70,25 +70,18 @@ bool RegularFileAt(const char* folder, const char* name)
 // writable by no one else. A link's own folder does not count: the real path is what runs.
 bool IsTrustedProgram(const char* path, char (&real)[PATH_MAX])
 {
-    char walked[PATH_MAX];
-    if (realpath(path, real) == nullptr || !FormatBoundedA(walked, sizeof walked, "%s", real))
+    char folder[PATH_MAX];
+    if (realpath(path, real) == nullptr || !FormatBoundedA(folder, sizeof folder, "%s", real))
         return false;
-    int fd = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    bool trusted = fd >= 0 && SharedFolderFault(fd) == nullptr;
-    char* name = walked + 1;
-    for (char* slash; trusted && (slash = strchr(name, '/')) != nullptr; name = slash + 1)
-    {
-        *slash = '\0';
-        const char* why;
-        const int next = OpenFolderAt(fd, name, &why);
-        close(fd);
-        fd = next;
-        trusted = fd >= 0 && SharedFolderFault(fd) == nullptr;
-    }
+    char* name = strrchr(folder, '/');
+    *name++ = '\0';
+    char walked[PATH_MAX];
+    const char* why = nullptr;
+    const int fd = OpenRealFolder(folder[0] != '\0' ? folder : "/", walked, sizeof walked, &why);
     struct stat status;
-    trusted = trusted && fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-              (status.st_uid == 0 || status.st_uid == geteuid()) &&
-              (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    const bool trusted = fd >= 0 && fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         (status.st_uid == 0 || status.st_uid == geteuid()) &&
+                         (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
     if (fd >= 0)
         close(fd);
     return trusted;

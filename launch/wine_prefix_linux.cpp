@@ -338,17 +338,11 @@ bool PrepareKitPrefix(const char* wine, const char* prefix, char* const variable
     const int homeFd = OpenDataHome(dataHome);
     if (homeFd < 0)
         return false;
-    const char* why = "cannot be made";
-    const int kitFd = mkdirat(homeFd, kKitDataFolder, 0700) == 0 || errno == EEXIST
-                          ? OpenFolderAt(homeFd, kKitDataFolder, &why)
-                          : -1;
+    const char* why = nullptr;
+    const int kitFd = OpenOwnFolderAt(homeFd, kKitDataFolder, &why);
     close(homeFd);
-    if (kitFd >= 0)
-        why = OwnFolderFault(kitFd);
-    if (why != nullptr)
+    if (kitFd < 0)
     {
-        if (kitFd >= 0)
-            close(kitFd);
         SayRefused(kitFolder, why);
         return false;
     }
