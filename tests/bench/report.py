@@ -225,9 +225,10 @@ def wine_start_cost(build, directory):
     warm prefix, beside a warm start of the same tool by Wine alone (median wall time of `wine
     tool`)."""
     stand_in = os.path.join(build, "tests", "linux", "wine-stand-in", kd.TOOL_FILE)
-    if QUICK or os.geteuid() != 0 or not shutil.which("wine") or not os.path.exists(stand_in):
+    if (QUICK or os.geteuid() != 0 or not shutil.which("wine") or not os.path.exists(stand_in)
+            or not kd.wine_32_bit_loader_runs()):
         row("(g) launcher's own time before Wine starts", "skipped", "",
-            "--quick, or no root, Wine or Windows stand-in")
+            "--quick, or no root, Wine, Windows stand-in or 32-bit loader that runs")
         return
     kit = os.path.join(directory, "wine-kit")
     os.makedirs(os.path.join(kit, kd.FOLDER_OF["SOC"]))
